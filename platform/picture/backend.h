@@ -1,0 +1,50 @@
+// What every format's decoder provides to the picture decoder, and the helpers they share.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "platform/picture/picture.h"
+
+namespace platform {
+
+// One picture format: recognition by content, a cheap open that reads only the header, and a
+// render that decodes and draws at the requested size.
+struct PictureBackend {
+    const char* name;  // short format name, for diagnostics
+    // True when the bytes begin as this format does; must not read past size.
+    bool (*matches)(const std::uint8_t* data, std::size_t size);
+    // Reads the header and fills the picture's sizes; no pixel data is decoded.
+    PictureResult (*open)(Picture& picture);
+    // Decodes and draws the whole picture into the target (see RenderPicture).
+    PictureResult (*render)(Picture& picture, std::uint8_t* pixels, int width, int height);
+};
+
+struct Picture {
+    const PictureBackend* backend = nullptr;  // the format that recognised the bytes
+    std::unique_ptr<std::uint8_t[]> bytes;    // the whole file, owned
+    std::size_t size = 0;                     // bytes in the file
+    std::int32_t widthHimetric = 0;           // HIMETRIC, whole picture
+    std::int32_t heightHimetric = 0;          // HIMETRIC, whole picture
+    std::int32_t pixelWidth = 0;              // pixels of a bitmap's native size; 0 for vectors
+    std::int32_t pixelHeight = 0;             // pixels of a bitmap's native size; 0 for vectors
+};
+
+// Sets a bitmap's native pixel size and its HIMETRIC size at kLogicalPixelsPerInch.
+void SetBitmapSize(Picture& picture, std::int32_t width, std::int32_t height);
+
+// True when width × height is positive and within kMaxPicturePixels.
+bool PixelCountAllowed(std::int64_t width, std::int64_t height);
+
+// Fetches an http:// URL into memory; false on any failure or a response other than 200.
+bool FetchHttp(const char* url, std::unique_ptr<std::uint8_t[]>& bytes, std::size_t& size);
+
+extern const PictureBackend kJpegBackend;
+extern const PictureBackend kGifBackend;
+extern const PictureBackend kPixbufBackend;  // BMP and PNG
+extern const PictureBackend kIcoBackend;
+extern const PictureBackend kEmfBackend;
+extern const PictureBackend kWmfBackend;
+
+}  // namespace platform

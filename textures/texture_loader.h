@@ -1,0 +1,55 @@
+// Turns image files into OpenGL textures: picks the decoder by file name, sizes textures to
+// powers of two and uploads them with the loader's filter settings.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "textures/texture_record.h"
+
+enum class TextureFilter : std::int32_t {
+    None = 0,
+    Bilinear = 1,
+    Trilinear = 2,
+};
+
+class TextureLoader {
+public:
+    TextureLoader();
+    virtual ~TextureLoader();
+
+    void SetHighQuality(bool quality);
+
+    // Loads fileName (relative to the current directory, or an http:// URL) into the record,
+    // choosing the decoder by the name's extension. Needs a current rendering context.
+    bool LoadTextureFromFile(const std::string& fileName, TextureRecord& record);
+
+    // Decodes any picture format the picture decoder knows and uploads it as RGBA.
+    bool LoadPictureTexture(const std::string& path, TextureRecord& record);
+
+    // Reads an uncompressed or run-length-encoded true-colour TGA file and uploads it.
+    bool LoadTgaTexture(const std::string& path, TextureRecord& record);
+
+    // The power of two nearest to imageSize on a log scale, or maxSize when imageSize is larger.
+    static int TextureSizeFor(int imageSize, int maxSize);
+
+    // Texture width and height for an image: TextureSizeFor each, then halved when highQuality
+    // is false and the width is above 64.
+    void ChooseTextureSize(int imageWidth, int imageHeight, int maxSize, int& textureWidth,
+                           int& textureHeight) const;
+
+    // Uploads the record's width × height pixels of its format, tightly packed, into the
+    // texture the record names.
+    void UploadTexture(const TextureRecord& record, const std::uint8_t* pixels) const;
+
+    // Deletes the record's texture; name 0 does nothing. The record is left as it is.
+    void FreeTexture(const TextureRecord& record) const;
+
+    bool alphaMatch = true;                 // picture path: the match colour gets alpha 0
+    bool highQuality = true;                // false: textures wider than 64 are halved
+    bool mipmapping = false;                // with Bilinear: build mipmaps
+    TextureFilter filter = TextureFilter::None;  // magnification and minification filter
+    std::uint8_t matchRed = 0;              // colour key, red
+    std::uint8_t matchGreen = 0;            // colour key, green
+    std::uint8_t matchBlue = 0;             // colour key, blue
+};
