@@ -1,0 +1,98 @@
+// TextureLoader's path for every format but TGA: the picture decoder opens the file, draws it
+// stretched to the chosen power-of-two size into a bottom-up BGRX buffer, and the buffer is
+// turned into RGBA with the colour key in place and uploaded.
+#include <GL/gl.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "platform/picture/picture.h"
+#include "platform/system.h"
+#include "textures/texture_loader.h"
+
+namespace {
+
+// Bytes per pixel of the drawing target and of the uploaded texture.
+constexpr std::size_t kPixelBytes = 4;
+
+// A HIMETRIC size as pixels at the drawing surface's resolution; a picture too small to cover
+// one pixel still gets one.
+int PixelsFromHimetric(std::int32_t himetric) {
+    const std::int32_t pixels =
+        platform::MulDiv(himetric, platform::kLogicalPixelsPerInch, platform::kHimetricPerInch);
+    return std::max(pixels, 1);
+}
+
+// BGRX → RGBA in one pass. With the key on, a pixel of exactly the key colour gets alpha 0 and
+// every other pixel alpha 255; with it off every pixel is opaque.
+void ConvertPixels(std::uint8_t* pixels, std::size_t pixelCount, bool alphaMatch,
+                   std::uint8_t keyRed, std::uint8_t keyGreen, std::uint8_t keyBlue) {
+    for (std::size_t i = 0; i < pixelCount; ++i) {
+        std::uint8_t* p = pixels + i * kPixelBytes;
+        const std::uint8_t blue = p[0];
+        const std::uint8_t green = p[1];
+        const std::uint8_t red = p[2];
+        const bool keyed = alphaMatch && red == keyRed && green == keyGreen && blue == keyBlue;
+        p[0] = red;
+        p[1] = green;
+        p[2] = blue;
+        p[3] = keyed ? 0 : 255;
+    }
+}
+
+}  // namespace
+
+bool TextureLoader::LoadPictureTexture(const std::string& path, TextureRecord& record) {
+    platform::PicturePtr picture;
+    if (platform::OleLoadPicturePath(path.c_str(), picture) != platform::PictureResult::Ok) {
+        return false;
+    }
+
+    GLint maxSize = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
+    const std::int32_t widthHimetric = platform::PictureWidthHimetric(*picture);
+    const std::int32_t heightHimetric = platform::PictureHeightHimetric(*picture);
+    int textureWidth = 0;
+    int textureHeight = 0;
+    ChooseTextureSize(PixelsFromHimetric(widthHimetric), PixelsFromHimetric(heightHimetric),
+                      maxSize, textureWidth, textureHeight);
+    // The halving can leave a side of 0; a one-pixel side still shows the picture.
+    textureWidth = std::max(textureWidth, 1);
+    textureHeight = std::max(textureHeight, 1);
+
+    // The drawing target. A texture beyond the decoders' pixel budget is refused here, before
+    // the allocation, as a drawing target that cannot be made.
+    const std::uint64_t pixelCount =
+        static_cast<std::uint64_t>(textureWidth) * static_cast<std::uint64_t>(textureHeight);
+    if (pixelCount > platform::kMaxPicturePixels) {
+        return false;
+    }
+    const auto count = static_cast<std::size_t>(pixelCount);
+    // Not zero-filled: the renderer writes every pixel, and this buffer can be 16 MiB.
+    std::unique_ptr<std::uint8_t[]> pixels(new (std::nothrow) std::uint8_t[count * kPixelBytes]);
+    if (!pixels) {
+        return false;
+    }
+    if (platform::RenderPicture(*picture, pixels.get(), textureWidth, textureHeight) !=
+        platform::PictureResult::Ok) {
+        // A picture that opened but cannot be drawn still makes a texture, as a blank target
+        // would after a failed draw; zeroing here keeps undefined bytes out of the upload.
+        std::memset(pixels.get(), 0, count * kPixelBytes);
+    }
+    // The decoded file is no longer needed; letting it go now lowers the peak during upload.
+    picture.reset();
+
+    ConvertPixels(pixels.get(), count, alphaMatch, matchRed, matchGreen, matchBlue);
+
+    record.width = textureWidth;
+    record.height = textureHeight;
+    record.bitsPerPixel = 32;
+    record.format = GL_RGBA;
+    glGenTextures(1, &record.name);
+    UploadTexture(record, pixels.get());
+    return true;
+}
