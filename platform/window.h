@@ -178,13 +178,20 @@ bool wglDeleteContext(HGLRC context);
 // Presents the back buffer, waiting for vertical sync where the driver offers it.
 bool SwapBuffers(HDC dc);
 
-// Test hooks of the scripted backend.
+// Test hooks of the scripted backend. The script is a list of passes: each time the queue is
+// found empty, the next entry is delivered (a message, or nothing for an idle pass). Once the
+// script has run out, a pass more than kScriptGrace passes later posts quit with code 99, so a
+// loop that never ends fails its test instead of hanging it.
 namespace scripted {
-// Queues a message as if the window system had posted it for the last created window.
+constexpr int kScriptGrace = 1000;
+constexpr int kScriptExhaustedCode = 99;
+// Appends a message for the last created window, as if the window system had posted it.
 void PostScriptedMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
+// Appends a pass on which nothing arrives.
+void PostScriptedIdle();
 // Calls to the backend since the last reset, one short line each ("SwapBuffers", ...).
 const std::vector<std::string>& CallLog();
-// Forgets windows, classes, queued messages, the quit request and the call log.
+// Forgets windows, classes, queued messages, the script, the quit request and the call log.
 void Reset();
 }  // namespace scripted
 
