@@ -1,15 +1,34 @@
 // The window system on SDL2: the one file that sees SDL events, translated into the message
 // model in one switch.
 #include <SDL.h>
+#include <signal.h>
 
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 
 #include "platform/window_internal.h"
 
 namespace platform {
 namespace {
 
-bool g_sdlReady = false;  // SDL's video subsystem is initialised
+bool g_sdlReady = false;                     // SDL's video subsystem is initialised
+volatile std::sig_atomic_t g_closeSignal = 0;  // SIGINT or SIGTERM arrived, not yet delivered
+
+void OnCloseSignal(int) { g_closeSignal = 1; }
+
+// Ctrl+C in a terminal, or a polite kill, closes the window as the close button does. SIGINT
+// stays ignored where the shell that started the program ignores it (a background job).
+void InstallCloseSignals() {
+    struct sigaction action {};
+    action.sa_handler = OnCloseSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGTERM, &action, nullptr);
+    struct sigaction previous {};
+    if (sigaction(SIGINT, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN) {
+        sigaction(SIGINT, &action, nullptr);
+    }
+}
 
 bool EnsureSdl() {
     if (g_sdlReady) {
@@ -20,12 +39,14 @@ bool EnsureSdl() {
     SDL_SetHint(SDL_HINT_MOUSE_AUTO_CAPTURE, "0");
     SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
     SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {
         std::fprintf(stderr, "SDL_Init: %s\n", SDL_GetError());
         return false;
     }
     // Keys are bindings here, not text: no text-input events or input-method windows.
     SDL_StopTextInput();
+    InstallCloseSignals();
     g_sdlReady = true;
     return true;
 }
@@ -108,7 +129,6 @@ LPARAM KeyParam(const SDL_KeyboardEvent& key, bool down) {
 void Translate(const SDL_Event& event) {
     switch (event.type) {
         case SDL_QUIT:
-            // The last window closing, or SIGINT/SIGTERM (SDL turns both into SDL_QUIT).
             QueueMessage(WindowFor(0), WM_CLOSE, 0, 0);
             break;
         case SDL_WINDOWEVENT: {
@@ -189,11 +209,13 @@ void Translate(const SDL_Event& event) {
 }
 
 bool CreateNative(Window& window, const char* className, const char* title, int x, int y) {
+    // SDL takes the X11 WM_CLASS and the Wayland app_id from these variables when its video
+    // subsystem starts; that is where the window class name is seen on this desktop.
+    setenv("SDL_VIDEO_X11_WMCLASS", className, 1);
+    setenv("SDL_VIDEO_WAYLAND_WMCLASS", className, 1);
     if (!EnsureSdl()) {
         return false;
     }
-    // The X11 and Wayland window class (WM_CLASS, app_id) is the application name.
-    SDL_SetHint(SDL_HINT_APP_NAME, className);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
     SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
     SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
@@ -225,6 +247,10 @@ void Show(Window& window) {
 }
 
 void PumpEvents() {
+    if (g_closeSignal != 0) {
+        g_closeSignal = 0;
+        QueueMessage(LastWindow(), WM_CLOSE, 0, 0);
+    }
     SDL_Event event;
     while (SDL_PollEvent(&event) != 0) {
         Translate(event);
