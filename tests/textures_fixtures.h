@@ -92,7 +92,7 @@ inline void PutLe32(Bytes& out, std::uint32_t value) {
 // An 18-byte TGA header with the given image type, size and depth, and an ID length.
 inline Bytes TgaHeader(int type, unsigned width, unsigned height, int depth, int idLength = 0) {
     Bytes out = {static_cast<std::uint8_t>(idLength), 0, static_cast<std::uint8_t>(type)};
-    out.insert(out.end(), 9, 0);  // colour-map specification, x and y origin
+    out.insert(out.end(), 9, 0);  // colour-map fields, x and y origin
     PutLe16(out, width);
     PutLe16(out, height);
     out.push_back(static_cast<std::uint8_t>(depth));
