@@ -36,9 +36,6 @@ void OnSize(LPARAM lParam) {
     if (height == 0) {
         height = 1;
     }
-    if (g_renderContext == nullptr) {
-        return;
-    }
     glViewport(0, 0, width, height);
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
