@@ -49,9 +49,9 @@ protected:
         dc_ = GetDC(window);
         PIXELFORMATDESCRIPTOR request;
         SetPixelFormat(dc_, ChoosePixelFormat(dc_, request), request);
-        HGLRC context = wglCreateContext(dc_);
-        ASSERT_NE(context, nullptr);
-        ASSERT_TRUE(wglMakeCurrent(dc_, context));
+        context_ = wglCreateContext(dc_);
+        ASSERT_NE(context_, nullptr);
+        ASSERT_TRUE(wglMakeCurrent(dc_, context_));
         GLint depthBits = 0;
         glGetIntegerv(GL_DEPTH_BITS, &depthBits);
         EXPECT_GE(depthBits, 16);
@@ -83,9 +83,11 @@ protected:
     }
 
     static HDC dc_;
+    static HGLRC context_;
 };
 
 HDC RenderFrameTest::dc_ = nullptr;
+HGLRC RenderFrameTest::context_ = nullptr;
 
 TEST_F(RenderFrameTest, DefaultFrameShowsNineSquaresInTheCross) {
     const Frame frame = Draw();

@@ -16,6 +16,8 @@ platform::LRESULT TestWindowProc(platform::HWND window, platform::UINT message,
     return platform::DefWindowProcA(window, message, wParam, lParam);
 }
 
+platform::HGLRC g_testContext = nullptr;  // kept for the whole test process
+
 bool MakeContext() {
     platform::UseBackend(platform::Backend::Sdl);
     platform::WNDCLASS windowClass;
@@ -31,8 +33,8 @@ bool MakeContext() {
     platform::HDC dc = platform::GetDC(window);
     platform::PIXELFORMATDESCRIPTOR request;
     platform::SetPixelFormat(dc, platform::ChoosePixelFormat(dc, request), request);
-    platform::HGLRC context = platform::wglCreateContext(dc);
-    return context != nullptr && platform::wglMakeCurrent(dc, context);
+    g_testContext = platform::wglCreateContext(dc);
+    return g_testContext != nullptr && platform::wglMakeCurrent(dc, g_testContext);
 }
 
 }  // namespace
