@@ -129,27 +129,71 @@ PictureResult ValidateRecords(const std::uint8_t* data, std::size_t size, std::s
     return PictureResult::TooLarge;
 }
 
-// libwmf's gd device starts every play by painting its image white. The original platform draws
-// over a zeroed bitmap, so what the metafile leaves untouched must read black (and become
-// transparent through the colour key): this begin hook runs the device's own and then clears the
-// image. The device's begin is the same function for every instance, so one saved pointer does.
-void (*gdDeviceBegin)(wmfAPI*) = nullptr;
+// The device's private state begins with its gdImage pointer; the hooks below reach the image
+// through it while a play is under way.
+void* DeviceImage(const wmfAPI* api) {
+    const auto* device = static_cast<const wmf_gd_t*>(api->device_data);
+    return device->gd_data != nullptr ? *static_cast<void**>(device->gd_data) : nullptr;
+}
 
+// The render under way and where its pixels go; the program has one thread.
+struct Capture {
+    std::uint8_t* pixels = nullptr;  // the caller's target, bottom-up BGRX
+    int width = 0;                   // pixels
+    int height = 0;                  // pixels
+    bool taken = false;              // the image was copied out
+};
+Capture* capture = nullptr;
+
+// The gd device's own begin and end; the same functions for every instance.
+void (*gdDeviceBegin)(wmfAPI*) = nullptr;
+void (*gdDeviceEnd)(wmfAPI*) = nullptr;
+
+// The gd device starts every play by painting its image white. The original platform draws over
+// a zeroed bitmap, so what the metafile leaves untouched must read black (and become transparent
+// through the colour key): this runs the device's own begin and then clears the image.
 void BlackDeviceBegin(wmfAPI* api) {
     gdDeviceBegin(api);
     if (api->err != wmf_E_None) {
         return;
     }
-    const auto* device = static_cast<const wmf_gd_t*>(api->device_data);
-    // The device's private state begins with its gdImage pointer.
-    void* image = device->gd_data != nullptr ? *static_cast<void**>(device->gd_data) : nullptr;
+    void* image = DeviceImage(api);
     int* gdPixels = image != nullptr ? wmf_gd_image_pixels(image) : nullptr;
-    if (gdPixels == nullptr) {
+    if (gdPixels == nullptr || capture == nullptr) {
         api->err = wmf_E_DeviceError;
         return;
     }
     std::memset(gdPixels, 0,
-                sizeof(int) * static_cast<std::size_t>(device->width) * device->height);
+                sizeof(int) * static_cast<std::size_t>(capture->width) *
+                    static_cast<std::size_t>(capture->height));
+}
+
+// Copies the finished drawing out, then lets the device end. The device is set to PNG output
+// with neither output flag, so its end encodes nothing and frees the image itself; its image
+// output type would hand the image over with no public way to free it.
+void CapturingDeviceEnd(wmfAPI* api) {
+    void* image = DeviceImage(api);
+    const int* gdPixels = image != nullptr ? wmf_gd_image_pixels(image) : nullptr;
+    if (api->err == wmf_E_None && gdPixels != nullptr && capture != nullptr) {
+        // gd stores the top row first, each pixel an int of 0x00RRGGBB (the top bits are gd's
+        // alpha, which nothing here sets); the target wants the bottom row first, bytes blue,
+        // green, red, 0.
+        const auto rowPixels = static_cast<std::size_t>(capture->width);
+        for (int row = 0; row < capture->height; ++row) {
+            const int* from =
+                gdPixels + rowPixels * static_cast<std::size_t>(capture->height - 1 - row);
+            std::uint8_t* to = capture->pixels + rowPixels * 4 * static_cast<std::size_t>(row);
+            for (std::size_t x = 0; x < rowPixels; ++x) {
+                const auto value = static_cast<std::uint32_t>(from[x]);
+                to[4 * x] = static_cast<std::uint8_t>(value);
+                to[4 * x + 1] = static_cast<std::uint8_t>(value >> 8);
+                to[4 * x + 2] = static_cast<std::uint8_t>(value >> 16);
+                to[4 * x + 3] = 0;
+            }
+        }
+        capture->taken = true;
+    }
+    gdDeviceEnd(api);
 }
 
 struct ApiDestroy {
@@ -238,8 +282,7 @@ PictureResult Open(Picture& picture) {
 }
 
 PictureResult Render(Picture& picture, std::uint8_t* pixels, int width, int height) {
-    const std::size_t rowPixels = static_cast<std::size_t>(width);
-    std::memset(pixels, 0, rowPixels * 4 * static_cast<std::size_t>(height));
+    std::memset(pixels, 0, static_cast<std::size_t>(width) * 4 * static_cast<std::size_t>(height));
     ApiPtr api;
     wmfD_Rect bounds{};
     const PictureResult scanned = OpenScanned(picture, api, bounds);
@@ -253,33 +296,29 @@ PictureResult Render(Picture& picture, std::uint8_t* pixels, int width, int heig
         !(bounds.BR.y > bounds.TL.y)) {
         return PictureResult::Ok;
     }
+    auto* device = static_cast<wmf_gd_t*>(api->device_data);
+    if ((device->flags & WMF_GD_SUPPORTS_PNG) == 0) {
+        return PictureResult::Corrupt;
+    }
     auto* functions = static_cast<wmfFunctionReference*>(api->function_reference);
     gdDeviceBegin = functions->device_begin;
+    gdDeviceEnd = functions->device_end;
     functions->device_begin = BlackDeviceBegin;
-    auto* device = static_cast<wmf_gd_t*>(api->device_data);
-    device->type = wmf_gd_image;
+    functions->device_end = CapturingDeviceEnd;
+    device->type = wmf_gd_png;
+    device->flags &= ~static_cast<unsigned long>(WMF_GD_OUTPUT_FILE | WMF_GD_OUTPUT_MEMORY);
     device->bbox = bounds;
     device->width = static_cast<unsigned int>(width);
     device->height = static_cast<unsigned int>(height);
-    if (wmf_play(api.get(), 0, &bounds) != wmf_E_None || device->gd_image == nullptr) {
+    Capture target;
+    target.pixels = pixels;
+    target.width = width;
+    target.height = height;
+    capture = &target;
+    const wmf_error_t played = wmf_play(api.get(), 0, &bounds);
+    capture = nullptr;
+    if (played != wmf_E_None || !target.taken) {
         return PictureResult::Corrupt;
-    }
-    const int* gdPixels = wmf_gd_image_pixels(device->gd_image);
-    if (gdPixels == nullptr) {
-        return PictureResult::Corrupt;
-    }
-    // gd stores top row first, each pixel an int of 0x00RRGGBB (the top bits are gd's alpha,
-    // which nothing here sets); the target wants bottom row first, bytes blue, green, red, 0.
-    for (int row = 0; row < height; ++row) {
-        const int* from = gdPixels + rowPixels * static_cast<std::size_t>(height - 1 - row);
-        std::uint8_t* to = pixels + rowPixels * 4 * static_cast<std::size_t>(row);
-        for (std::size_t x = 0; x < rowPixels; ++x) {
-            const auto value = static_cast<std::uint32_t>(from[x]);
-            to[4 * x] = static_cast<std::uint8_t>(value);
-            to[4 * x + 1] = static_cast<std::uint8_t>(value >> 8);
-            to[4 * x + 2] = static_cast<std::uint8_t>(value >> 16);
-            to[4 * x + 3] = 0;
-        }
     }
     return PictureResult::Ok;
 }
