@@ -37,6 +37,7 @@ constexpr std::size_t kMaxRecords = std::size_t{1} << 20;
 // whatever its frame, so this only keeps every later size computation far from overflow.
 constexpr std::int64_t kMaxFrameHimetric = std::int64_t{1} << 24;
 
+// Little-endian field readers; the caller has checked the bytes are there.
 std::uint32_t ReadU32(const std::uint8_t* data, std::size_t offset) {
     return static_cast<std::uint32_t>(data[offset]) |
            static_cast<std::uint32_t>(data[offset + 1]) << 8 |
@@ -56,6 +57,7 @@ struct EmfRect {
     std::int64_t bottom = 0;  // units of the field it was read from
 };
 
+// The rectangle at offset (16 bytes).
 EmfRect ReadRect(const std::uint8_t* data, std::size_t offset) {
     return {ReadI32(data, offset), ReadI32(data, offset + 4), ReadI32(data, offset + 8),
             ReadI32(data, offset + 12)};
@@ -72,6 +74,7 @@ struct EmfHeader {
     std::int32_t deviceMmY = 0;      // szlMillimeters.cy, millimetres
 };
 
+// Reads the header of a file that passed ValidateRecords.
 EmfHeader ReadHeader(const std::uint8_t* data) {
     EmfHeader header;
     header.bounds = ReadRect(data, 8);
@@ -84,6 +87,7 @@ EmfHeader ReadHeader(const std::uint8_t* data) {
     return header;
 }
 
+// An EMF begins with EMR_HEADER and carries " EMF" at byte 40.
 bool Matches(const std::uint8_t* data, std::size_t size) {
     return size >= 44 && ReadU32(data, 0) == kEmrHeader && ReadU32(data, 40) == kEmfSignature;
 }
@@ -136,6 +140,7 @@ PictureResult ValidateRecords(const std::uint8_t* data, std::size_t size) {
     return PictureResult::TooLarge;
 }
 
+// Validates the records and takes the size from rclFrame; nothing is converted yet.
 PictureResult Open(Picture& picture) {
     const PictureResult walk = ValidateRecords(picture.bytes.get(), picture.size);
     if (walk != PictureResult::Ok) {
@@ -156,6 +161,7 @@ PictureResult Open(Picture& picture) {
     return PictureResult::Ok;
 }
 
+// Deleters for what the libraries hand out.
 struct MallocFree {
     void operator()(char* text) const { std::free(text); }
 };
@@ -216,6 +222,7 @@ void ToBottomUpBgrx(std::uint8_t* pixels, int width, int height) {
     }
 }
 
+// Converts to SVG and draws it stretched over the whole target (see RenderPicture).
 PictureResult Render(Picture& picture, std::uint8_t* pixels, int width, int height) {
     const std::size_t rowBytes = static_cast<std::size_t>(width) * 4;
     std::memset(pixels, 0, rowBytes * static_cast<std::size_t>(height));

@@ -18,6 +18,7 @@ namespace {
 // First allocation for a body of unknown length, bytes; it doubles from there.
 constexpr std::size_t kInitialBodyBytes = std::size_t{64} << 10;
 
+// The bounds every fetch runs with.
 FetchLimits limits = DefaultFetchLimits();
 
 // The body as it arrives, held to a cap the write callback enforces: libcurl's own maximum-size
@@ -29,6 +30,8 @@ struct Body {
     std::size_t limit = 0;                 // bytes accepted at most
 };
 
+// Grows the body's buffer to hold needed bytes, doubling, never past the cap; false when it
+// cannot.
 bool Reserve(Body& body, std::size_t needed) {
     if (needed <= body.capacity) {
         return true;
@@ -52,7 +55,8 @@ bool Reserve(Body& body, std::size_t needed) {
     return true;
 }
 
-// Returning less than was handed makes libcurl abort the transfer.
+// Appends a chunk of the body; returning less than was handed makes libcurl abort the transfer,
+// which is how the cap cuts off a body that declared no length.
 std::size_t WriteBody(char* chunk, std::size_t itemBytes, std::size_t items, void* context) {
     Body& body = *static_cast<Body*>(context);
     if (itemBytes != 0 && items > SIZE_MAX / itemBytes) {
@@ -75,6 +79,7 @@ bool CurlReady() {
     return ready;
 }
 
+// Frees an easy handle.
 struct CurlCleanup {
     void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
 };

@@ -40,6 +40,7 @@ constexpr std::size_t kMaxRecords = std::size_t{1} << 20;
 // Without a placeable header the size is the one libwmf estimates at this resolution.
 constexpr double kEstimateDotsPerInch = kLogicalPixelsPerInch;
 
+// Little-endian field readers; the caller has checked the bytes are there.
 std::uint16_t ReadU16(const std::uint8_t* data, std::size_t offset) {
     return static_cast<std::uint16_t>(data[offset] | data[offset + 1] << 8);
 }
@@ -53,6 +54,7 @@ std::uint32_t ReadU32(const std::uint8_t* data, std::size_t offset) {
            static_cast<std::uint32_t>(ReadU16(data, offset + 2)) << 16;
 }
 
+// True when a standard WMF header (type 1 or 2, 9 words, version 1.0 or 3.0) starts at offset.
 bool StandardHeaderAt(const std::uint8_t* data, std::size_t size, std::size_t offset) {
     if (size < offset + 6) {
         return false;
@@ -63,10 +65,12 @@ bool StandardHeaderAt(const std::uint8_t* data, std::size_t size, std::size_t of
            (version == 0x0100 || version == 0x0300);
 }
 
+// True when the file starts with the placeable header's key.
 bool IsPlaceable(const std::uint8_t* data, std::size_t size) {
     return size >= 4 && ReadU32(data, 0) == kPlaceableKey;
 }
 
+// A WMF starts with the placeable key or a standard header.
 bool Matches(const std::uint8_t* data, std::size_t size) {
     return IsPlaceable(data, size) || StandardHeaderAt(data, size, 0);
 }
@@ -196,6 +200,7 @@ void CapturingDeviceEnd(wmfAPI* api) {
     gdDeviceEnd(api);
 }
 
+// Closes the memory source and frees everything the instance allocated.
 struct ApiDestroy {
     void operator()(wmfAPI* api) const {
         wmf_mem_close(api);
@@ -226,6 +231,8 @@ PictureResult OpenScanned(Picture& picture, ApiPtr& api, wmfD_Rect& bounds) {
     return PictureResult::Ok;
 }
 
+// Validates the records and takes the size from the placeable box, or from libwmf's estimate
+// when there is none.
 PictureResult Open(Picture& picture) {
     const std::uint8_t* data = picture.bytes.get();
     const bool placeable = IsPlaceable(data, picture.size);
@@ -281,6 +288,7 @@ PictureResult Open(Picture& picture) {
     return PictureResult::Ok;
 }
 
+// Plays the file with the gd device straight at the target size (see RenderPicture).
 PictureResult Render(Picture& picture, std::uint8_t* pixels, int width, int height) {
     std::memset(pixels, 0, static_cast<std::size_t>(width) * 4 * static_cast<std::size_t>(height));
     ApiPtr api;
