@@ -269,7 +269,7 @@ constexpr std::uint32_t kEmrCreateBrushIndirect = 39;
 constexpr std::uint32_t kEmrRectangle = 43;
 constexpr std::uint32_t kEmrSaveDc = 33;
 
-struct EmfSpec {
+struct EmfFixture {
     std::int32_t bounds[4] = {0, 0, 99, 99};     // rclBounds, device pixels
     std::int32_t frame[4] = {0, 0, 9900, 9900};  // rclFrame, HIMETRIC
     std::uint32_t headerBytes = 88;              // nSize of EMR_HEADER
@@ -290,15 +290,15 @@ void FinishEmf(Bytes& out, std::uint32_t records) {
     PutU32(out, 52, records);
 }
 
-Bytes MakeEmf(const EmfSpec& spec = EmfSpec()) {
-    Bytes out(spec.headerBytes, 0);
+Bytes MakeEmf(const EmfFixture& fixture = EmfFixture()) {
+    Bytes out(fixture.headerBytes, 0);
     PutU32(out, 0, kEmrHeader);
-    PutU32(out, 4, spec.headerBytes);
+    PutU32(out, 4, fixture.headerBytes);
     for (int i = 0; i < 4; ++i) {
         PutU32(out, 8 + 4 * static_cast<std::size_t>(i),
-               static_cast<std::uint32_t>(spec.bounds[i]));
+               static_cast<std::uint32_t>(fixture.bounds[i]));
         PutU32(out, 24 + 4 * static_cast<std::size_t>(i),
-               static_cast<std::uint32_t>(spec.frame[i]));
+               static_cast<std::uint32_t>(fixture.frame[i]));
     }
     std::memcpy(out.data() + 40, " EMF", 4);
     PutU32(out, 44, 0x10000);  // nVersion
@@ -308,7 +308,7 @@ Bytes MakeEmf(const EmfSpec& spec = EmfSpec()) {
     PutU32(out, 80, 100);  // szlMillimeters
     PutU32(out, 84, 100);
     std::uint32_t records = 1;
-    if (spec.redTopHalf) {
+    if (fixture.redTopHalf) {
         // Brush 1: solid, COLORREF red (0x000000FF); select it; fill 0,0 .. 100,50.
         AppendRecord(out, kEmrCreateBrushIndirect, {1, 0, 0x000000FF, 0});
         AppendRecord(out, kEmrSelectObject, {1});
@@ -345,10 +345,10 @@ TEST(GeneratedEmf, DrawsUprightBottomUpInBlueGreenRedOrder) {
 // The frame, not the SVG's own box, fills the target: a frame twice the drawing's width puts the
 // rectangle in the left half only.
 TEST(GeneratedEmf, StretchesTheFrameOntoTheTarget) {
-    EmfSpec spec;
-    spec.frame[2] = 19800;
+    EmfFixture fixture;
+    fixture.frame[2] = 19800;
     PicturePtr picture;
-    ASSERT_EQ(OpenBytes(MakeEmf(spec), picture), PictureResult::Ok);
+    ASSERT_EQ(OpenBytes(MakeEmf(fixture), picture), PictureResult::Ok);
     Target target;
     ASSERT_EQ(RenderInto(*picture, target, 64, 48), PictureResult::Ok);
     EXPECT_TRUE(IsRed(target.At(10, 40)));
@@ -358,19 +358,19 @@ TEST(GeneratedEmf, StretchesTheFrameOntoTheTarget) {
 TEST(GeneratedEmf, DrawsNothingWithoutRecordsOrBounds) {
     struct Case {
         const char* name;
-        EmfSpec spec;
+        EmfFixture fixture;
     };
     Case cases[3];
-    cases[0] = {"no drawing records", EmfSpec()};
-    cases[0].spec.redTopHalf = false;
-    cases[1] = {"bounds of zero width", EmfSpec()};
-    cases[1].spec.bounds[2] = 0;
-    cases[2] = {"bounds of zero height", EmfSpec()};
-    cases[2].spec.bounds[3] = 0;
+    cases[0] = {"no drawing records", EmfFixture()};
+    cases[0].fixture.redTopHalf = false;
+    cases[1] = {"bounds of zero width", EmfFixture()};
+    cases[1].fixture.bounds[2] = 0;
+    cases[2] = {"bounds of zero height", EmfFixture()};
+    cases[2].fixture.bounds[3] = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         PicturePtr picture;
-        ASSERT_EQ(OpenBytes(MakeEmf(c.spec), picture), PictureResult::Ok);
+        ASSERT_EQ(OpenBytes(MakeEmf(c.fixture), picture), PictureResult::Ok);
         Target target;
         ASSERT_EQ(RenderInto(*picture, target, 16, 16), PictureResult::Ok);
         EXPECT_EQ(target.NonBlack(), 0u);
@@ -389,12 +389,12 @@ std::vector<HostileCase> HostileEmfs() {
     const std::size_t firstRecord = 88;  // the brush record, after the header
     auto withFrame = [](std::int32_t left, std::int32_t top, std::int32_t right,
                         std::int32_t bottom) {
-        EmfSpec spec;
-        spec.frame[0] = left;
-        spec.frame[1] = top;
-        spec.frame[2] = right;
-        spec.frame[3] = bottom;
-        return MakeEmf(spec);
+        EmfFixture fixture;
+        fixture.frame[0] = left;
+        fixture.frame[1] = top;
+        fixture.frame[2] = right;
+        fixture.frame[3] = bottom;
+        return MakeEmf(fixture);
     };
     Bytes bytes = good;
     PutU32(bytes, firstRecord + 4, 0);
@@ -502,7 +502,7 @@ std::vector<Bytes> HalvesDrawing() {
             WmfRecord(kMetaRectangle, {500, 1000, 0, 0})};
 }
 
-struct WmfSpec {
+struct WmfFixture {
     bool placeable = true;                         // put the placeable header in front
     std::int16_t box[4] = {0, 0, 1000, 1000};      // left, top, right, bottom, units
     std::uint16_t unitsPerInch = 1000;             // units
@@ -511,20 +511,20 @@ struct WmfSpec {
     bool eof = true;                               // end with META_EOF
 };
 
-Bytes MakeWmf(const WmfSpec& spec = WmfSpec()) {
-    std::vector<Bytes> records = spec.drawing;
-    records.insert(records.end(), spec.extraRecords.begin(), spec.extraRecords.end());
-    if (spec.eof) {
+Bytes MakeWmf(const WmfFixture& fixture = WmfFixture()) {
+    std::vector<Bytes> records = fixture.drawing;
+    records.insert(records.end(), fixture.extraRecords.begin(), fixture.extraRecords.end());
+    if (fixture.eof) {
         records.push_back(WmfRecord(kMetaEof, {}));
     }
     Bytes out;
-    if (spec.placeable) {
+    if (fixture.placeable) {
         AppendU32(out, 0x9AC6CDD7);
         AppendU16(out, 0);
-        for (std::int16_t value : spec.box) {
+        for (std::int16_t value : fixture.box) {
             AppendU16(out, static_cast<std::uint16_t>(value));
         }
-        AppendU16(out, spec.unitsPerInch);
+        AppendU16(out, fixture.unitsPerInch);
         AppendU32(out, 0);
         AppendU16(out, 0);  // checksum, unchecked
     }
@@ -565,12 +565,12 @@ TEST(GeneratedWmf, DrawsUprightBottomUpInBlueGreenRedOrder) {
 // read black, as on a zeroed bitmap. Red in the top-left quadrant and a red corner at the bottom
 // right keep the drawn extent the whole box; the top-right quadrant is never drawn.
 TEST(GeneratedWmf, LeavesUndrawnAreasBlack) {
-    WmfSpec spec;
-    spec.drawing = RedBrushSetup();
-    spec.drawing.push_back(WmfRecord(kMetaRectangle, {500, 500, 0, 0}));
-    spec.drawing.push_back(WmfRecord(kMetaRectangle, {1000, 1000, 900, 900}));
+    WmfFixture fixture;
+    fixture.drawing = RedBrushSetup();
+    fixture.drawing.push_back(WmfRecord(kMetaRectangle, {500, 500, 0, 0}));
+    fixture.drawing.push_back(WmfRecord(kMetaRectangle, {1000, 1000, 900, 900}));
     PicturePtr picture;
-    ASSERT_EQ(OpenBytes(MakeWmf(spec), picture), PictureResult::Ok);
+    ASSERT_EQ(OpenBytes(MakeWmf(fixture), picture), PictureResult::Ok);
     Target target;
     ASSERT_EQ(RenderInto(*picture, target, 32, 32), PictureResult::Ok);
     EXPECT_TRUE(IsRed(target.At(8, 24)));
@@ -579,10 +579,10 @@ TEST(GeneratedWmf, LeavesUndrawnAreasBlack) {
 }
 
 TEST(GeneratedWmf, SizeWithoutAPlaceableHeaderIsLibwmfsEstimate) {
-    WmfSpec spec;
-    spec.placeable = false;
+    WmfFixture fixture;
+    fixture.placeable = false;
     PicturePtr picture;
-    ASSERT_EQ(OpenBytes(MakeWmf(spec), picture), PictureResult::Ok);
+    ASSERT_EQ(OpenBytes(MakeWmf(fixture), picture), PictureResult::Ok);
     EXPECT_GT(platform::PictureWidthHimetric(*picture), 0);
     EXPECT_GT(platform::PictureHeightHimetric(*picture), 0);
     Target target;
@@ -597,18 +597,18 @@ std::vector<HostileCase> HostileWmfs() {
     const std::size_t firstRecord = 22 + 18;
     auto withBox = [](std::int16_t left, std::int16_t top, std::int16_t right, std::int16_t bottom,
                       std::uint16_t unitsPerInch) {
-        WmfSpec spec;
-        spec.box[0] = left;
-        spec.box[1] = top;
-        spec.box[2] = right;
-        spec.box[3] = bottom;
-        spec.unitsPerInch = unitsPerInch;
-        return MakeWmf(spec);
+        WmfFixture fixture;
+        fixture.box[0] = left;
+        fixture.box[1] = top;
+        fixture.box[2] = right;
+        fixture.box[3] = bottom;
+        fixture.unitsPerInch = unitsPerInch;
+        return MakeWmf(fixture);
     };
     auto withRecord = [](Bytes record) {
-        WmfSpec spec;
-        spec.extraRecords = {std::move(record)};
-        return MakeWmf(spec);
+        WmfFixture fixture;
+        fixture.extraRecords = {std::move(record)};
+        return MakeWmf(fixture);
     };
     Bytes bytes = good;
     PutU32(bytes, firstRecord, 0);
@@ -621,7 +621,7 @@ std::vector<HostileCase> HostileWmfs() {
     PutU32(bytes, 22 + 12, static_cast<std::uint32_t>(bytes.size() / 2));
     PutU32(bytes, firstRecord, static_cast<std::uint32_t>((bytes.size() - firstRecord) / 2 + 1));
     cases.push_back({"record size past the end", bytes, PictureResult::Corrupt});
-    WmfSpec noEof;
+    WmfFixture noEof;
     noEof.eof = false;
     cases.push_back({"no META_EOF", MakeWmf(noEof), PictureResult::Corrupt});
     bytes = good;
@@ -652,7 +652,7 @@ std::vector<HostileCase> HostileWmfs() {
     bytes = good;
     PutU16(bytes, 22 + 2, 10);
     cases.push_back({"placeable key before no standard header", bytes, PictureResult::Corrupt});
-    WmfSpec many;
+    WmfFixture many;
     many.extraRecords.assign(std::size_t{1} << 20, WmfRecord(kMetaSaveDc, {}));
     cases.push_back({"a million records", MakeWmf(many), PictureResult::TooLarge});
     return cases;
@@ -669,11 +669,11 @@ TEST(HostileWmf, IsRefusedBeforeTheLibrarySeesIt) {
 
 // A polygon whose count fits its record is not refused by the array check.
 TEST(HostileWmf, PolygonsThatFitTheirRecordsStillDraw) {
-    WmfSpec spec;
-    spec.extraRecords = {WmfRecord(kMetaPolygon, {3, 0, 0, 1000, 0, 500, 500}),
-                         WmfRecord(kMetaPolyPolygon, {1, 3, 0, 0, 1000, 0, 500, 500})};
+    WmfFixture fixture;
+    fixture.extraRecords = {WmfRecord(kMetaPolygon, {3, 0, 0, 1000, 0, 500, 500}),
+                            WmfRecord(kMetaPolyPolygon, {1, 3, 0, 0, 1000, 0, 500, 500})};
     PicturePtr picture;
-    ASSERT_EQ(OpenBytes(MakeWmf(spec), picture), PictureResult::Ok);
+    ASSERT_EQ(OpenBytes(MakeWmf(fixture), picture), PictureResult::Ok);
     Target target;
     EXPECT_EQ(RenderInto(*picture, target, 16, 16), PictureResult::Ok);
 }
