@@ -1,10 +1,10 @@
-// The stretch every raster format draws through: a separable resampler in fixed point. Each
-// target row is first formed from the source rows it covers (vertical pass, over whole source
-// rows, which vectorises), then each target pixel from the columns of that row it covers
-// (horizontal pass). Along an axis that shrinks a target pixel is the area average of the source
-// pixels under it; along one that grows it is the bilinear blend of the two nearest source
-// pixel centres. Per-row and per-column weights are computed once per call, so the inner loops
-// are multiply-adds only.
+// The stretch every raster format draws through: a separable resampler. Each target row is first
+// formed from the source rows it covers (the vertical pass: whole source rows in 16-bit integer
+// lanes, exact), then each target pixel from the columns of that row it covers (the horizontal
+// pass: one pixel's channels as four single-precision lanes, rounded once at the end). Along an
+// axis that shrinks, a target pixel is the area average of the source pixels under it; along one
+// that grows, the bilinear blend of the two nearest source pixel centres. The weights come from
+// integer arithmetic once per call, so the inner loops are multiply-adds only.
 #include "platform/picture/raster.h"
 
 #include <algorithm>
@@ -65,19 +65,17 @@ struct ScratchArray {
 };
 
 struct Scratch {
-    ScratchArray<AxisTap> columnTaps;          // one per target column
+    ScratchArray<AxisTap> columnTaps;           // one per target column
     ScratchArray<std::uint32_t> columnWeights;  // integer weights the column taps index
     ScratchArray<std::uint32_t> columnFirsts;   // first source column of each target column
-    ScratchArray<Float4> columnFactors;        // the weights of each column, evened and scaled
-    ScratchArray<AxisTap> rowTaps;             // one per target row
-    ScratchArray<std::uint32_t> rowWeights;     // weights the row taps index
-    ScratchArray<std::uint16_t> rowFactors;    // the same weights as 16-bit multipliers
-    ScratchArray<float> row;                   // one target row's worth of source values
+    ScratchArray<Float4> columnFactors;         // the weights of each column, evened and scaled
+    ScratchArray<AxisTap> rowTaps;              // one per target row
+    ScratchArray<std::uint16_t> rowWeights;     // weights the row taps index
+    ScratchArray<float> row;                    // one target row's worth of source values
 
     std::size_t Bytes() const {
         return columnTaps.Bytes() + columnWeights.Bytes() + columnFirsts.Bytes() +
-               columnFactors.Bytes() +
-               rowTaps.Bytes() + rowWeights.Bytes() + rowFactors.Bytes() + row.Bytes();
+               columnFactors.Bytes() + rowTaps.Bytes() + rowWeights.Bytes() + row.Bytes();
     }
     void Release() {
         columnTaps.Release();
@@ -86,7 +84,6 @@ struct Scratch {
         columnFactors.Release();
         rowTaps.Release();
         rowWeights.Release();
-        rowFactors.Release();
         row.Release();
     }
 };
@@ -95,10 +92,12 @@ thread_local Scratch tScratch;
 
 // Fills one tap per target pixel along an axis of sourceSize pixels drawn at targetSize, with
 // weights summing to 1 << bits for each; weights needs room for sourceSize + 2 × targetSize.
-void BuildAxis(int sourceSize, int targetSize, int bits, AxisTap* taps, std::uint32_t* weights) {
+template <typename Weight>
+void BuildAxis(int sourceSize, int targetSize, int bits, AxisTap* taps, Weight* weights) {
     const std::uint64_t n = static_cast<std::uint64_t>(sourceSize);
     const std::uint64_t m = static_cast<std::uint64_t>(targetSize);
     const std::uint64_t one = std::uint64_t{1} << bits;
+    const Weight whole = static_cast<Weight>(one);
     std::uint32_t used = 0;
     for (std::uint64_t x = 0; x < m; ++x) {
         AxisTap& tap = taps[x];
@@ -106,7 +105,7 @@ void BuildAxis(int sourceSize, int targetSize, int bits, AxisTap* taps, std::uin
         if (n == m) {
             tap.first = static_cast<std::uint32_t>(x);
             tap.count = 1;
-            weights[used++] = static_cast<std::uint32_t>(one);
+            weights[used++] = whole;
         } else if (m < n) {
             // Area average. Measured in units of 1/m of a source pixel, target pixel x covers
             // [x·n, x·n + n) and source pixel i covers [i·m, i·m + m). Each weight is the
@@ -122,49 +121,51 @@ void BuildAxis(int sourceSize, int targetSize, int bits, AxisTap* taps, std::uin
             for (std::uint64_t i = first; i <= last; ++i) {
                 const std::uint64_t covered = std::min((i + 1) * m, end) - begin;
                 const std::uint64_t cumulative = (covered * one + n / 2) / n;
-                weights[used++] = static_cast<std::uint32_t>(cumulative - previous);
+                weights[used++] = static_cast<Weight>(cumulative - previous);
                 previous = cumulative;
             }
         } else {
             // Bilinear. The centre of target pixel x lies at (x + 0.5)·n/m − 0.5 source pixels,
             // that is ((2x + 1)·n − m) / 2m, clamped to the first and last source centres.
-            const std::int64_t numerator = static_cast<std::int64_t>((2 * x + 1) * n) -
-                                           static_cast<std::int64_t>(m);
-            std::uint64_t whole = 0;
+            const std::int64_t numerator =
+                static_cast<std::int64_t>((2 * x + 1) * n) - static_cast<std::int64_t>(m);
+            std::uint64_t left = 0;
             std::uint64_t fraction = 0;
             if (numerator > 0) {
                 const std::uint64_t positive = static_cast<std::uint64_t>(numerator);
-                whole = positive / (2 * m);
+                left = positive / (2 * m);
                 fraction = (positive % (2 * m)) * one / (2 * m);
             }
-            if (whole >= n - 1) {
-                whole = n - 1;
+            if (left >= n - 1) {
+                left = n - 1;
                 fraction = 0;
             }
-            tap.first = static_cast<std::uint32_t>(whole);
+            tap.first = static_cast<std::uint32_t>(left);
             if (fraction == 0) {
                 tap.count = 1;
-                weights[used++] = static_cast<std::uint32_t>(one);
+                weights[used++] = whole;
             } else {
                 tap.count = 2;
-                weights[used++] = static_cast<std::uint32_t>(one - fraction);
-                weights[used++] = static_cast<std::uint32_t>(fraction);
+                weights[used++] = static_cast<Weight>(one - fraction);
+                weights[used++] = static_cast<Weight>(fraction);
             }
         }
     }
 }
 
 // Weighted sum of the rows the tap names, for values [start, start + Count) of each row, as
-// value × 256. Count is a constant so the compiler keeps the sums in vector registers.
-template <std::size_t Count>
+// value × 2^kRowWeightBits. Count is a constant so the compiler keeps the sums in vector
+// registers; Taps is the number of rows when it is a constant, 0 when it is taps.
+template <std::size_t Count, int Taps>
 void VerticalBlock(const std::uint8_t* first, std::size_t rowBytes, const std::uint16_t* factors,
-                   std::uint32_t taps, std::size_t start, float* __restrict out) {
+                   int taps, std::size_t start, float* __restrict out) {
+    const int count = Taps == 0 ? taps : Taps;
     std::uint16_t sum[Count];
     const std::uint8_t* row = first + start;
     for (std::size_t j = 0; j < Count; ++j) {
         sum[j] = static_cast<std::uint16_t>(factors[0] * row[j]);
     }
-    for (std::uint32_t k = 1; k < taps; ++k) {
+    for (int k = 1; k < count; ++k) {
         row += rowBytes;
         for (std::size_t j = 0; j < Count; ++j) {
             sum[j] = static_cast<std::uint16_t>(sum[j] + factors[k] * row[j]);
@@ -175,19 +176,40 @@ void VerticalBlock(const std::uint8_t* first, std::size_t rowBytes, const std::u
     }
 }
 
+template <int Taps>
+void VerticalPassOf(const std::uint8_t* first, std::size_t rowBytes, const std::uint16_t* factors,
+                    int taps, std::size_t values, float* out) {
+    std::size_t start = 0;
+    for (; start + kBlockValues <= values; start += kBlockValues) {
+        VerticalBlock<kBlockValues, Taps>(first, rowBytes, factors, taps, start, out);
+    }
+    for (; start < values; ++start) {
+        VerticalBlock<1, Taps>(first, rowBytes, factors, taps, start, out);
+    }
+}
+
 // Forms one target row's worth of source values (every byte of every source pixel) from the
-// source rows the tap names.
+// source rows the tap names. The usual row counts get a loop of their own, with the weights
+// held in registers.
 void VerticalPass(const RasterImage& image, const AxisTap& tap, const std::uint16_t* factors,
                   float* out) {
     const std::size_t values =
         static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.pixelBytes);
     const std::uint8_t* first = image.pixels + static_cast<std::size_t>(tap.first) * image.rowBytes;
-    std::size_t start = 0;
-    for (; start + kBlockValues <= values; start += kBlockValues) {
-        VerticalBlock<kBlockValues>(first, image.rowBytes, factors, tap.count, start, out);
-    }
-    for (; start < values; ++start) {
-        VerticalBlock<1>(first, image.rowBytes, factors, tap.count, start, out);
+    const int taps = static_cast<int>(tap.count);
+    switch (taps) {
+        case 1:
+            VerticalPassOf<1>(first, image.rowBytes, factors, taps, values, out);
+            break;
+        case 2:
+            VerticalPassOf<2>(first, image.rowBytes, factors, taps, values, out);
+            break;
+        case 3:
+            VerticalPassOf<3>(first, image.rowBytes, factors, taps, values, out);
+            break;
+        default:
+            VerticalPassOf<0>(first, image.rowBytes, factors, taps, values, out);
+            break;
     }
 }
 
@@ -195,7 +217,8 @@ void VerticalPass(const RasterImage& image, const AxisTap& tap, const std::uint1
 // within 0..255) as blue, green, red, 0.
 inline void StoreBgrx(Float4 sum, std::uint8_t* out) {
 #if defined(__SSE2__)
-    const __m128i lanes = _mm_cvttps_epi32(_mm_shuffle_ps(sum, sum, _MM_SHUFFLE(3, 0, 1, 2)));
+    // Truncate, then narrow with saturation: two packs instead of four lane extractions.
+    const __m128i lanes = _mm_cvttps_epi32(__builtin_shufflevector(sum, sum, 2, 1, 0, 3));
     const __m128i words = _mm_packs_epi32(lanes, lanes);
     const std::int32_t bytes = _mm_cvtsi128_si32(_mm_packus_epi16(words, words));
     std::memcpy(out, &bytes, sizeof bytes);
@@ -214,8 +237,8 @@ inline void StoreBgrx(Float4 sum, std::uint8_t* out) {
 // per pixel; four lanes are read from each, so the row needs one value of padding at its end,
 // and the factors' fourth lane is 0 so the padding never counts.
 template <int Channels, int Taps>
-void HorizontalPass(const float* __restrict row, const std::uint32_t* firsts,
-                    const Float4* factors, int taps, int width, std::uint8_t* __restrict out) {
+void HorizontalPass(const float* __restrict row, const std::uint32_t* firsts, const Float4* factors,
+                    int taps, int width, std::uint8_t* __restrict out) {
     const int count = Taps == 0 ? taps : Taps;
     for (int x = 0; x < width; ++x) {
         const float* in = row + static_cast<std::size_t>(firsts[x]) * Channels;
@@ -254,16 +277,20 @@ void HorizontalPassFor(const float* row, const std::uint32_t* firsts, const Floa
     }
 }
 
-// Gives every column the same number of taps, the most any column has: a column with fewer gets
-// zero weights after its own, or before them when that would run past the last source pixel.
-// Fills firsts (one per column) and factors (taps per column, scaled to take the vertical
-// pass's value × 2^kRowWeightBits back to 0..255); returns the number of taps.
-int EvenColumns(const AxisTap* taps, const std::uint32_t* weights, int sourceWidth, int width,
-                std::uint32_t* firsts, Float4* factors) {
+// The most taps any column has.
+std::uint32_t MostTaps(const AxisTap* taps, int width) {
     std::uint32_t most = 1;
     for (int x = 0; x < width; ++x) {
         most = std::max(most, taps[x].count);
     }
+    return most;
+}
+
+// Gives every column `most` taps: a column with fewer gets zero weights after its own, or before
+// them when that would run past the last source pixel. Fills firsts (one per column) and factors
+// (most per column, scaled to take the vertical pass's value × 2^kRowWeightBits back to 0..255).
+void EvenColumns(const AxisTap* taps, const std::uint32_t* weights, int sourceWidth, int width,
+                 std::uint32_t most, std::uint32_t* firsts, Float4* factors) {
     const float scale = 1.0f / static_cast<float>(1 << (kColumnWeightBits + kRowWeightBits));
     const std::uint32_t lastStart = static_cast<std::uint32_t>(sourceWidth) - most;
     for (int x = 0; x < width; ++x) {
@@ -280,7 +307,6 @@ int EvenColumns(const AxisTap* taps, const std::uint32_t* weights, int sourceWid
             out[k] = Float4{factor, factor, factor, 0.0f};
         }
     }
-    return static_cast<int>(most);
 }
 
 }  // namespace
@@ -288,11 +314,15 @@ int EvenColumns(const AxisTap* taps, const std::uint32_t* weights, int sourceWid
 PictureResult StretchRaster(const RasterImage& image, std::uint8_t* target, int width, int height) {
     if (image.pixels == nullptr || image.width <= 0 || image.height <= 0 ||
         (image.pixelBytes != 3 && image.pixelBytes != 4) ||
-        image.rowBytes < static_cast<std::size_t>(image.width) *
-                             static_cast<std::size_t>(image.pixelBytes)) {
+        image.rowBytes <
+            static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.pixelBytes)) {
         return PictureResult::Corrupt;
     }
-    if (target == nullptr || width <= 0 || height <= 0) {
+    if (image.width > kMaxRasterSide || image.height > kMaxRasterSide) {
+        return PictureResult::TooLarge;
+    }
+    if (target == nullptr || width <= 0 || height <= 0 || width > kMaxRasterSide ||
+        height > kMaxRasterSide) {
         return PictureResult::TooLarge;
     }
     const std::size_t sourceWidth = static_cast<std::size_t>(image.width);
@@ -306,43 +336,36 @@ PictureResult StretchRaster(const RasterImage& image, std::uint8_t* target, int 
     std::uint32_t* columnWeights = scratch.columnWeights.Reserve(sourceWidth + 2 * targetWidth);
     std::uint32_t* columnFirsts = scratch.columnFirsts.Reserve(targetWidth);
     AxisTap* rowTaps = scratch.rowTaps.Reserve(targetHeight);
-    const std::size_t rowWeightCount = sourceHeight + 2 * targetHeight;
-    std::uint32_t* rowWeights = scratch.rowWeights.Reserve(rowWeightCount);
-    std::uint16_t* rowFactors = scratch.rowFactors.Reserve(rowWeightCount);
+    std::uint16_t* rowWeights = scratch.rowWeights.Reserve(sourceHeight + 2 * targetHeight);
     float* row = scratch.row.Reserve(values + 1);
     if (columnTaps == nullptr || columnWeights == nullptr || columnFirsts == nullptr ||
-        rowTaps == nullptr || rowWeights == nullptr || rowFactors == nullptr || row == nullptr) {
+        rowTaps == nullptr || rowWeights == nullptr || row == nullptr) {
         scratch.Release();
         return PictureResult::OutOfMemory;
     }
     BuildAxis(image.width, width, kColumnWeightBits, columnTaps, columnWeights);
-    std::uint32_t mostColumnTaps = 1;
-    for (std::size_t x = 0; x < targetWidth; ++x) {
-        mostColumnTaps = std::max(mostColumnTaps, columnTaps[x].count);
-    }
-    Float4* columnFactors = scratch.columnFactors.Reserve(targetWidth * mostColumnTaps);
+    const std::uint32_t taps = MostTaps(columnTaps, width);
+    Float4* columnFactors = scratch.columnFactors.Reserve(targetWidth * taps);
     if (columnFactors == nullptr) {
         scratch.Release();
         return PictureResult::OutOfMemory;
     }
-    const int taps =
-        EvenColumns(columnTaps, columnWeights, image.width, width, columnFirsts, columnFactors);
+    EvenColumns(columnTaps, columnWeights, image.width, width, taps, columnFirsts, columnFactors);
     BuildAxis(image.height, height, kRowWeightBits, rowTaps, rowWeights);
-    for (std::size_t i = 0; i < rowWeightCount; ++i) {
-        rowFactors[i] = static_cast<std::uint16_t>(rowWeights[i]);
-    }
     row[values] = 0.0f;
 
     const std::size_t targetRowBytes = targetWidth * 4;
     for (std::size_t y = 0; y < targetHeight; ++y) {
         const AxisTap& tap = rowTaps[y];
-        VerticalPass(image, tap, rowFactors + tap.weights, row);
+        VerticalPass(image, tap, rowWeights + tap.weights, row);
         // Target rows run bottom-up: the picture's top row is the last one in memory.
         std::uint8_t* out = target + (targetHeight - 1 - y) * targetRowBytes;
         if (image.pixelBytes == 3) {
-            HorizontalPassFor<3>(row, columnFirsts, columnFactors, taps, width, out);
+            HorizontalPassFor<3>(row, columnFirsts, columnFactors, static_cast<int>(taps), width,
+                                 out);
         } else {
-            HorizontalPassFor<4>(row, columnFirsts, columnFactors, taps, width, out);
+            HorizontalPassFor<4>(row, columnFirsts, columnFactors, static_cast<int>(taps), width,
+                                 out);
         }
     }
     if (scratch.Bytes() > kKeptScratchBytes) {

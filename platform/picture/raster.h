@@ -10,6 +10,10 @@
 
 namespace platform {
 
+// Longest side, in pixels, of an image or target the stretch accepts; JPEG and GIF cannot exceed
+// it, and it keeps the stretch's per-row and per-column scratch to a few megabytes.
+constexpr int kMaxRasterSide = 1 << 16;
+
 // A decoded image in memory, rows top-down. Transparency has already been composed onto black
 // by the decoder, so a fourth byte per pixel is never read.
 struct RasterImage {
@@ -23,8 +27,8 @@ struct RasterImage {
 // Draws the whole image stretched to exactly width × height pixels of target (4 bytes per pixel
 // in memory order blue, green, red, 0; rows bottom-up, tightly packed), averaging the covered
 // area along an axis that shrinks and interpolating bilinearly along one that grows; every
-// target pixel is written. Fails only on an empty image or target, or when scratch memory cannot
-// be had.
+// target pixel is written. Fails on an empty image or target, a side beyond kMaxRasterSide, or
+// when scratch memory cannot be had.
 PictureResult StretchRaster(const RasterImage& image, std::uint8_t* target, int width, int height);
 
 // The DCT scale denominator (1, 2, 4 or 8) at which a JPEG of pictureWidth × pictureHeight pixels
