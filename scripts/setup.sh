@@ -12,6 +12,7 @@ run_packages=(
   libsdl2-dev libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri
   libjpeg62-turbo-dev libgif-dev libgdk-pixbuf-2.0-dev libpng-dev
   libcurl4-openssl-dev libwmf-dev libemf2svg-dev librsvg2-dev libcairo2-dev
+  fonts-urw-base35
 )
 test_packages=(
   libgtest-dev libgmock-dev xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core
