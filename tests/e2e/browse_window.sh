@@ -27,7 +27,7 @@ eval "$(xdotool getwindowgeometry --shell "$window")"
 sleep 1
 
 # Brightness (0-765) and colour of one window pixel.
-pixel() { convert "$1" -format "%[fx:int(255*p{$2,$3}.r)] %[fx:int(255*p{$2,$3}.g)] %[fx:int(255*p{$2,$3}.b)]" info:; }
+pixel() { convert "$1" -format "%[fx:int(255*p{$2,$3}.r)] %[fx:int(255*p{$2,$3}.g)] %[fx:int(255*p{$2,$3}.b)]\n" info:; }
 brightness() { local r g b; read -r r g b < <(pixel "$@"); echo $((r + g + b)); }
 # First lit pixel along the middle row from the left, and down the middle column from the top.
 first_lit_x() { for x in $(seq 0 2 539); do (( $(brightness "$1" "$x" 175) > 60 )) && { echo "$x"; return; }; done; echo -1; }
