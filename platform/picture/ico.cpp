@@ -57,14 +57,19 @@ bool SizeAllowed(std::int64_t width, std::int64_t height) {
     return PixelCountAllowed(width, height) && width <= kMaxRasterSide && height <= kMaxRasterSide;
 }
 
-bool DescribePng(IconImage& image) {
+// Each Describe… fills image from the entry's own header: Ok when it can be drawn, TooLarge when
+// only its size is beyond the budget, Corrupt otherwise.
+PictureResult DescribePng(IconImage& image) {
     if (image.available < kPngHeaderBytes + 2 || std::memcmp(image.data + 12, "IHDR", 4) != 0) {
-        return false;
+        return PictureResult::Corrupt;
     }
     const std::uint32_t width = Read32BigEndian(image.data + 16);
     const std::uint32_t height = Read32BigEndian(image.data + 20);
+    if (width == 0 || height == 0) {
+        return PictureResult::Corrupt;
+    }
     if (!SizeAllowed(width, height)) {
-        return false;
+        return PictureResult::TooLarge;
     }
     image.png = true;
     image.width = static_cast<int>(width);
@@ -74,12 +79,12 @@ bool DescribePng(IconImage& image) {
     const int depth = image.data[24];
     const int colourType = image.data[25];
     image.bitCount = colourType < 7 ? depth * kChannels[colourType] : 0;
-    return true;
+    return PictureResult::Ok;
 }
 
-bool DescribeDib(IconImage& image) {
+PictureResult DescribeDib(IconImage& image) {
     if (image.available < kInfoHeaderBytes) {
-        return false;
+        return PictureResult::Corrupt;
     }
     const std::uint32_t headerBytes = Read32(image.data);
     const std::int32_t width = static_cast<std::int32_t>(Read32(image.data + 4));
@@ -88,15 +93,18 @@ bool DescribeDib(IconImage& image) {
     const std::uint32_t compression = Read32(image.data + 16);
     const std::uint32_t coloursUsed = Read32(image.data + 32);
     if (headerBytes < kInfoHeaderBytes || headerBytes > image.available || compression != kBiRgb) {
-        return false;
+        return PictureResult::Corrupt;
     }
     if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 24 && bitCount != 32) {
-        return false;
+        return PictureResult::Corrupt;
     }
     // The header's height counts the colour bits and the mask, one above the other.
     const std::int32_t height = doubledHeight / 2;
-    if (width <= 0 || height <= 0 || !SizeAllowed(width, height)) {
-        return false;
+    if (width <= 0 || height <= 0) {
+        return PictureResult::Corrupt;
+    }
+    if (!SizeAllowed(width, height)) {
+        return PictureResult::TooLarge;
     }
     image.width = width;
     image.height = height;
@@ -114,18 +122,18 @@ bool DescribeDib(IconImage& image) {
     image.maskOffset = image.colourOffset + image.colourStride * rows;
     image.maskStride = (static_cast<std::size_t>(width) + 31) / 32 * 4;
     if (image.maskOffset > image.available) {
-        return false;  // the colour bits themselves are cut short
+        return PictureResult::Corrupt;  // the colour bits themselves are cut short
     }
     image.hasMask = image.maskStride * rows <= image.available - image.maskOffset;
-    return true;
+    return PictureResult::Ok;
 }
 
-// Reads entry index of the directory; false when it cannot be drawn.
-bool DescribeEntry(const Picture& picture, std::size_t index, IconImage& image) {
+// Reads entry index of the directory.
+PictureResult DescribeEntry(const Picture& picture, std::size_t index, IconImage& image) {
     const std::uint8_t* entry = picture.bytes.get() + kDirectoryBytes + index * kEntryBytes;
     const std::uint32_t offset = Read32(entry + 12);
     if (offset >= picture.size) {
-        return false;
+        return PictureResult::Corrupt;
     }
     image.data = picture.bytes.get() + offset;
     image.available = picture.size - offset;
@@ -136,7 +144,8 @@ bool DescribeEntry(const Picture& picture, std::size_t index, IconImage& image) 
     return DescribeDib(image);
 }
 
-// The entry to draw: the largest area, then the deepest, the first of equals.
+// The entry to draw: the largest area, then the deepest, the first of equals. TooLarge when no
+// entry can be drawn and one was refused for its size alone.
 PictureResult ChooseImage(const Picture& picture, IconImage& best) {
     if (picture.size < kDirectoryBytes) {
         return PictureResult::Corrupt;
@@ -146,10 +155,13 @@ PictureResult ChooseImage(const Picture& picture, IconImage& best) {
         return PictureResult::Corrupt;
     }
     bool found = false;
+    bool tooLarge = false;
     std::int64_t bestArea = 0;
     for (std::size_t index = 0; index < count; ++index) {
         IconImage image;
-        if (!DescribeEntry(picture, index, image)) {
+        const PictureResult described = DescribeEntry(picture, index, image);
+        tooLarge = tooLarge || described == PictureResult::TooLarge;
+        if (described != PictureResult::Ok) {
             continue;
         }
         const std::int64_t area = std::int64_t{image.width} * image.height;
@@ -159,7 +171,10 @@ PictureResult ChooseImage(const Picture& picture, IconImage& best) {
             found = true;
         }
     }
-    return found ? PictureResult::Ok : PictureResult::Corrupt;
+    if (found) {
+        return PictureResult::Ok;
+    }
+    return tooLarge ? PictureResult::TooLarge : PictureResult::Corrupt;
 }
 
 // Colour index of pixel x in a row of 1, 4 or 8 bits per pixel, most significant bits first.

@@ -248,9 +248,12 @@ PictureResult Render(Picture& picture, std::uint8_t* pixels, int width, int heig
 // along both axes, that is no more than a √2 enlargement away from it. The texture size rule
 // already rounds pictures up to √2 smaller than their texture, so a decode within that bound
 // looks no softer than a full-size picture of that size would; a 4000 × 3000 photo bound for
-// 2048 × 2048 decodes at 1/2 (2000 × 1500). No reduction when either axis is drawn at its full
-// size or larger. Compared squared in integers: 2·scaled² ≥ target².
+// 2048 × 2048 decodes at 1/2 (2000 × 1500). No reduction unless both axes are drawn smaller than
+// they are. Compared squared in integers: 2·scaled² ≥ target².
 int JpegScaleDenominator(int pictureWidth, int pictureHeight, int targetWidth, int targetHeight) {
+    if (targetWidth >= pictureWidth || targetHeight >= pictureHeight) {
+        return 1;
+    }
     const auto closeEnough = [](std::int64_t picture, int denominator, std::int64_t target) {
         const std::int64_t scaled = (picture + denominator - 1) / denominator;
         return 2 * scaled * scaled >= target * target;

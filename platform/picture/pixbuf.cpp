@@ -26,6 +26,39 @@ bool IsBmp(const std::uint8_t* data, std::size_t size) {
     return size >= 2 && data[0] == 'B' && data[1] == 'M';
 }
 
+// The BMP file header, then the info header's own size field.
+constexpr std::size_t kBmpFileHeaderBytes = 14;
+constexpr std::size_t kBmpSizeFieldBytes = 4;
+// Info headers of 40 bytes and more carry biClrUsed at this offset; the 12-byte OS/2 header has
+// none and stores its palette entries in 3 bytes instead of 4.
+constexpr std::size_t kBmpColoursUsedOffset = 32;
+constexpr std::size_t kBmpOs2HeaderBytes = 12;
+
+std::uint32_t ReadLe32(const std::uint8_t* bytes) {
+    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+}
+
+// The BMP loader grows its read buffer to the info header's size and then to the palette the
+// header declares, both straight from the file: a biClrUsed of 0xFFFF0002 is a 4 GiB request
+// for a 200-byte file. Both must lie within the file before the loader sees it; a file that
+// ends inside its own header or palette is damaged beyond showing anyway.
+bool BmpHeaderFits(const std::uint8_t* data, std::size_t size) {
+    if (size < kBmpFileHeaderBytes + kBmpSizeFieldBytes) {
+        return false;
+    }
+    const std::uint64_t headerBytes = ReadLe32(data + kBmpFileHeaderBytes);
+    const std::uint64_t left = size - kBmpFileHeaderBytes;
+    if (headerBytes < kBmpOs2HeaderBytes || headerBytes > left) {
+        return false;
+    }
+    if (headerBytes < kBmpColoursUsedOffset + 4) {
+        return true;  // no biClrUsed: the palette is bounded by the bit depth
+    }
+    const std::uint64_t coloursUsed = ReadLe32(data + kBmpFileHeaderBytes + kBmpColoursUsedOffset);
+    return coloursUsed * 4 <= left - headerBytes;
+}
+
 const char* LoaderName(PixbufType type) {
     return type == PixbufType::Bmp ? "bmp" : "png";
 }
@@ -101,6 +134,9 @@ LoaderPtr Load(PixbufType type, const std::uint8_t* data, std::size_t size, Load
 }
 
 PictureResult OpenType(PixbufType type, Picture& picture) {
+    if (type == PixbufType::Bmp && !BmpHeaderFits(picture.bytes.get(), picture.size)) {
+        return PictureResult::Corrupt;
+    }
     LoadState state;
     state.headerOnly = true;
     const LoaderPtr loader = Load(type, picture.bytes.get(), picture.size, state);
@@ -134,6 +170,9 @@ void ComposeOnBlack(std::uint8_t* pixels, int width, int height, std::size_t row
 
 PictureResult RenderType(PixbufType type, const std::uint8_t* data, std::size_t size,
                          std::uint8_t* pixels, int width, int height) {
+    if (type == PixbufType::Bmp && !BmpHeaderFits(data, size)) {
+        return PictureResult::Corrupt;
+    }
     LoadState state;
     const LoaderPtr loader = Load(type, data, size, state);
     if (!loader) {

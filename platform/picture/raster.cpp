@@ -19,11 +19,13 @@
 namespace platform {
 namespace {
 
-// Weights along one axis sum to exactly 1 << bits for every target pixel, so a flat colour stays
-// exactly flat. Row weights have 8 bits so the vertical pass can accumulate in 16-bit lanes
-// (255 × 256 still fits); column weights have 16 bits and are applied in single precision.
-constexpr int kRowWeightBits = 8;
-constexpr int kColumnWeightBits = 16;
+// Weights along one axis sum to exactly 1 << kWeightBits for every target pixel, so a flat colour
+// stays flat. Apart from a pixel taken whole (weight 1 << 16), every weight fits 16 bits: a
+// partly covered pixel has less, and sides are at most kMaxRasterSide.
+constexpr int kWeightBits = 16;
+
+// The vertical pass leaves value × 2^kIntermediateBits.
+constexpr int kIntermediateBits = 8;
 
 // Source values the vertical pass forms at a time, held in registers across all its rows.
 constexpr std::size_t kBlockValues = 16;
@@ -70,7 +72,7 @@ struct Scratch {
     ScratchArray<std::uint32_t> columnFirsts;   // first source column of each target column
     ScratchArray<Float4> columnFactors;         // the weights of each column, evened and scaled
     ScratchArray<AxisTap> rowTaps;              // one per target row
-    ScratchArray<std::uint16_t> rowWeights;     // weights the row taps index
+    ScratchArray<std::uint32_t> rowWeights;     // weights the row taps index
     ScratchArray<float> row;                    // one target row's worth of source values
 
     std::size_t Bytes() const {
@@ -91,13 +93,12 @@ struct Scratch {
 thread_local Scratch tScratch;
 
 // Fills one tap per target pixel along an axis of sourceSize pixels drawn at targetSize, with
-// weights summing to 1 << bits for each; weights needs room for sourceSize + 2 × targetSize.
-template <typename Weight>
-void BuildAxis(int sourceSize, int targetSize, int bits, AxisTap* taps, Weight* weights) {
+// weights summing to 1 << kWeightBits for each; weights needs room for sourceSize + 2 × targetSize.
+void BuildAxis(int sourceSize, int targetSize, AxisTap* taps, std::uint32_t* weights) {
     const std::uint64_t n = static_cast<std::uint64_t>(sourceSize);
     const std::uint64_t m = static_cast<std::uint64_t>(targetSize);
-    const std::uint64_t one = std::uint64_t{1} << bits;
-    const Weight whole = static_cast<Weight>(one);
+    const std::uint64_t one = std::uint64_t{1} << kWeightBits;
+    const std::uint32_t whole = static_cast<std::uint32_t>(one);
     std::uint32_t used = 0;
     for (std::uint64_t x = 0; x < m; ++x) {
         AxisTap& tap = taps[x];
@@ -121,7 +122,7 @@ void BuildAxis(int sourceSize, int targetSize, int bits, AxisTap* taps, Weight* 
             for (std::uint64_t i = first; i <= last; ++i) {
                 const std::uint64_t covered = std::min((i + 1) * m, end) - begin;
                 const std::uint64_t cumulative = (covered * one + n / 2) / n;
-                weights[used++] = static_cast<Weight>(cumulative - previous);
+                weights[used++] = static_cast<std::uint32_t>(cumulative - previous);
                 previous = cumulative;
             }
         } else {
@@ -146,38 +147,76 @@ void BuildAxis(int sourceSize, int targetSize, int bits, AxisTap* taps, Weight* 
                 weights[used++] = whole;
             } else {
                 tap.count = 2;
-                weights[used++] = static_cast<Weight>(one - fraction);
-                weights[used++] = static_cast<Weight>(fraction);
+                weights[used++] = static_cast<std::uint32_t>(one - fraction);
+                weights[used++] = static_cast<std::uint32_t>(fraction);
             }
         }
     }
 }
 
-// Weighted sum of the rows the tap names, for values [start, start + Count) of each row, as
-// value × 2^kRowWeightBits. Count is a constant so the compiler keeps the sums in vector
-// registers; Taps is the number of rows when it is a constant, 0 when it is taps.
+// Row counts the vertical pass has a loop of its own for, besides 1, 2 and 3.
+constexpr int kShortTaps = 0;  // 4 to kMostShortTaps rows, in 16-bit lanes
+constexpr int kLongTaps = -1;  // more, in 32-bit lanes
+constexpr int kMostShortTaps = 16;
+
+// The weighted sum of the rows the tap names, for values [start, start + Count) of each row, as
+// value × 2^kIntermediateBits. Count is a constant so the compiler keeps the sums in vector
+// registers. Taps is the number of rows when it is a positive constant (then taps equals it):
+//  - 1: the row taken whole.
+//  - 2 to kMostShortTaps (every row of a picture drawn at more than 1/15 of its height):
+//    value × 256 times the 16-bit weight, high half, in 16-bit lanes. Each product loses under
+//    1/256 of a level, so the sum loses under 1/16 of one, and a flat colour still rounds to
+//    itself.
+//  - more (kLongTaps): exact sums in 32-bit lanes; there the losses would add up.
 template <std::size_t Count, int Taps>
-void VerticalBlock(const std::uint8_t* first, std::size_t rowBytes, const std::uint16_t* factors,
+void VerticalBlock(const std::uint8_t* first, std::size_t rowBytes, const std::uint32_t* weights,
                    int taps, std::size_t start, float* __restrict out) {
-    const int count = Taps == 0 ? taps : Taps;
-    std::uint16_t sum[Count];
     const std::uint8_t* row = first + start;
-    for (std::size_t j = 0; j < Count; ++j) {
-        sum[j] = static_cast<std::uint16_t>(factors[0] * row[j]);
-    }
-    for (int k = 1; k < count; ++k) {
-        row += rowBytes;
+    const int count = Taps > 0 ? Taps : taps;
+    if constexpr (Taps == 1) {
         for (std::size_t j = 0; j < Count; ++j) {
-            sum[j] = static_cast<std::uint16_t>(sum[j] + factors[k] * row[j]);
+            out[start + j] = static_cast<float>(row[j] << kIntermediateBits);
         }
-    }
-    for (std::size_t j = 0; j < Count; ++j) {
-        out[start + j] = static_cast<float>(sum[j]);
+    } else if constexpr (Taps != kLongTaps) {
+        // Every tap in the same form (added to a sum that starts at 0), so that each becomes one
+        // high-half multiply; a constant number of factors held in an array lets the compiler
+        // unroll the rows and keep the sums in registers.
+        constexpr std::size_t kFactors = Taps > 0 ? Taps : kMostShortTaps;
+        std::uint16_t factors[kFactors];
+        for (int k = 0; k < count; ++k) {
+            factors[k] = static_cast<std::uint16_t>(weights[k]);
+        }
+        std::uint16_t sum[Count] = {};
+        for (int k = 0; k < count; ++k) {
+            for (std::size_t j = 0; j < Count; ++j) {
+                const std::uint32_t value = static_cast<std::uint32_t>(row[j]) << kIntermediateBits;
+                sum[j] = static_cast<std::uint16_t>(sum[j] + ((value * factors[k]) >> kWeightBits));
+            }
+            row += rowBytes;
+        }
+        for (std::size_t j = 0; j < Count; ++j) {
+            out[start + j] = static_cast<float>(sum[j]);
+        }
+    } else {
+        // At most 255 × 2^16 in all: exact in 32 bits, and in single precision. 16-bit
+        // factors make each product one widening multiply; a signed sum converts directly.
+        std::int32_t sum[Count] = {};
+        for (int k = 0; k < count; ++k) {
+            const std::uint16_t factor = static_cast<std::uint16_t>(weights[k]);
+            for (std::size_t j = 0; j < Count; ++j) {
+                sum[j] += static_cast<std::int32_t>(static_cast<std::uint16_t>(row[j]) * factor);
+            }
+            row += rowBytes;
+        }
+        constexpr float kScale = 1.0f / static_cast<float>(1 << (kWeightBits - kIntermediateBits));
+        for (std::size_t j = 0; j < Count; ++j) {
+            out[start + j] = static_cast<float>(sum[j]) * kScale;
+        }
     }
 }
 
 template <int Taps>
-void VerticalPassOf(const std::uint8_t* first, std::size_t rowBytes, const std::uint16_t* factors,
+void VerticalPassOf(const std::uint8_t* first, std::size_t rowBytes, const std::uint32_t* factors,
                     int taps, std::size_t values, float* out) {
     std::size_t start = 0;
     for (; start + kBlockValues <= values; start += kBlockValues) {
@@ -191,7 +230,7 @@ void VerticalPassOf(const std::uint8_t* first, std::size_t rowBytes, const std::
 // Forms one target row's worth of source values (every byte of every source pixel) from the
 // source rows the tap names. The usual row counts get a loop of their own, with the weights
 // held in registers.
-void VerticalPass(const RasterImage& image, const AxisTap& tap, const std::uint16_t* factors,
+void VerticalPass(const RasterImage& image, const AxisTap& tap, const std::uint32_t* factors,
                   float* out) {
     const std::size_t values =
         static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.pixelBytes);
@@ -208,7 +247,11 @@ void VerticalPass(const RasterImage& image, const AxisTap& tap, const std::uint1
             VerticalPassOf<3>(first, image.rowBytes, factors, taps, values, out);
             break;
         default:
-            VerticalPassOf<0>(first, image.rowBytes, factors, taps, values, out);
+            if (taps <= kMostShortTaps) {
+                VerticalPassOf<kShortTaps>(first, image.rowBytes, factors, taps, values, out);
+            } else {
+                VerticalPassOf<kLongTaps>(first, image.rowBytes, factors, taps, values, out);
+            }
             break;
     }
 }
@@ -288,10 +331,10 @@ std::uint32_t MostTaps(const AxisTap* taps, int width) {
 
 // Gives every column `most` taps: a column with fewer gets zero weights after its own, or before
 // them when that would run past the last source pixel. Fills firsts (one per column) and factors
-// (most per column, scaled to take the vertical pass's value × 2^kRowWeightBits back to 0..255).
+// (most per column, scaled to take the vertical pass's value × 2^kIntermediateBits back to 0..255).
 void EvenColumns(const AxisTap* taps, const std::uint32_t* weights, int sourceWidth, int width,
                  std::uint32_t most, std::uint32_t* firsts, Float4* factors) {
-    const float scale = 1.0f / static_cast<float>(1 << (kColumnWeightBits + kRowWeightBits));
+    const float scale = 1.0f / static_cast<float>(1 << (kWeightBits + kIntermediateBits));
     const std::uint32_t lastStart = static_cast<std::uint32_t>(sourceWidth) - most;
     for (int x = 0; x < width; ++x) {
         const AxisTap& tap = taps[x];
@@ -336,14 +379,14 @@ PictureResult StretchRaster(const RasterImage& image, std::uint8_t* target, int 
     std::uint32_t* columnWeights = scratch.columnWeights.Reserve(sourceWidth + 2 * targetWidth);
     std::uint32_t* columnFirsts = scratch.columnFirsts.Reserve(targetWidth);
     AxisTap* rowTaps = scratch.rowTaps.Reserve(targetHeight);
-    std::uint16_t* rowWeights = scratch.rowWeights.Reserve(sourceHeight + 2 * targetHeight);
+    std::uint32_t* rowWeights = scratch.rowWeights.Reserve(sourceHeight + 2 * targetHeight);
     float* row = scratch.row.Reserve(values + 1);
     if (columnTaps == nullptr || columnWeights == nullptr || columnFirsts == nullptr ||
         rowTaps == nullptr || rowWeights == nullptr || row == nullptr) {
         scratch.Release();
         return PictureResult::OutOfMemory;
     }
-    BuildAxis(image.width, width, kColumnWeightBits, columnTaps, columnWeights);
+    BuildAxis(image.width, width, columnTaps, columnWeights);
     const std::uint32_t taps = MostTaps(columnTaps, width);
     Float4* columnFactors = scratch.columnFactors.Reserve(targetWidth * taps);
     if (columnFactors == nullptr) {
@@ -351,7 +394,7 @@ PictureResult StretchRaster(const RasterImage& image, std::uint8_t* target, int 
         return PictureResult::OutOfMemory;
     }
     EvenColumns(columnTaps, columnWeights, image.width, width, taps, columnFirsts, columnFactors);
-    BuildAxis(image.height, height, kRowWeightBits, rowTaps, rowWeights);
+    BuildAxis(image.height, height, rowTaps, rowWeights);
     row[values] = 0.0f;
 
     const std::size_t targetRowBytes = targetWidth * 4;
