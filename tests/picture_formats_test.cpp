@@ -1002,6 +1002,22 @@ TEST(FormatBudget, HugeDeclaredSizesAreRefusedAtTheHeader) {
               PictureResult::Ok);
 }
 
+// gdk-pixbuf's BMP loader sizes its read buffer from the info header's size field and from
+// biClrUsed before it reports the picture's size; fields that ask for more than the file holds
+// are refused before the loader sees them.
+TEST(FormatBudget, BmpHeaderFieldsCannotAskForHugeBuffers) {
+    Bytes hugeInfoHeader = BmpHeader(4, 4);
+    Set32(hugeInfoHeader, 14, 0x7FFFFFF0);
+    Picture picture(8, 8);
+    Bytes hugePalette = MakeBmp(picture);
+    Set32(hugePalette, 28, 8);  // 8 bits per pixel, so biClrUsed counts palette entries
+    Set32(hugePalette, 46, 0xFFFF0002);
+    for (const Bytes& bytes : {hugeInfoHeader, hugePalette}) {
+        const Drawn drawn = Draw(bytes);
+        EXPECT_TRUE(drawn.open != PictureResult::Ok || drawn.render != PictureResult::Ok);
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Each format's own rules.
 

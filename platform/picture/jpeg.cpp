@@ -245,11 +245,11 @@ PictureResult Render(Picture& picture, std::uint8_t* pixels, int width, int heig
 }  // namespace
 
 // The reduction is the largest whose decoded size is still at least the target's divided by √2
-// along both axes, that is no more than a √2 enlargement away from it. The texture size rule
-// already rounds pictures up to √2 smaller than their texture, so a decode within that bound
-// looks no softer than a full-size picture of that size would; a 4000 × 3000 photo bound for
-// 2048 × 2048 decodes at 1/2 (2000 × 1500). No reduction unless both axes are drawn smaller than
-// they are. Compared squared in integers: 2·scaled² ≥ target².
+// along both axes: the stretch then enlarges it by √2 at most. The texture size rule itself
+// stretches pictures that much (a 725-pixel side gets a 1024-pixel texture), so such a decode
+// looks no softer than full-size pictures do, and it saves most of the decoding: a 4000 × 3000
+// photo bound for 2048 × 2048 decodes at 1/2, as 2000 × 1500. No reduction unless both axes are
+// drawn smaller than they are. Compared squared, in integers: 2·scaled² ≥ target².
 int JpegScaleDenominator(int pictureWidth, int pictureHeight, int targetWidth, int targetHeight) {
     if (targetWidth >= pictureWidth || targetHeight >= pictureHeight) {
         return 1;
