@@ -1,10 +1,11 @@
 // The stretch every raster format draws through: a separable resampler. Each target row is first
-// formed from the source rows it covers (the vertical pass: whole source rows in 16-bit integer
-// lanes, exact), then each target pixel from the columns of that row it covers (the horizontal
-// pass: one pixel's channels as four single-precision lanes, rounded once at the end). Along an
-// axis that shrinks, a target pixel is the area average of the source pixels under it; along one
-// that grows, the bilinear blend of the two nearest source pixel centres. The weights come from
-// integer arithmetic once per call, so the inner loops are multiply-adds only.
+// formed from the source rows it covers (the vertical pass: whole source rows at a time, in
+// integer vector lanes), then each target pixel from the columns of that row it covers (the
+// horizontal pass: one pixel's channels as four single-precision lanes, rounded once at the
+// end). Along an axis that shrinks, a target pixel is the area average of the source pixels under
+// it; along one that grows, the bilinear blend of the two nearest source pixel centres. The
+// weights come from integer arithmetic once per call, so the inner loops are multiply-adds only,
+// and the scratch memory is reused from call to call.
 #include "platform/picture/raster.h"
 
 #include <algorithm>
