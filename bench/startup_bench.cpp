@@ -25,7 +25,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,7 +33,6 @@
 #include <map>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -63,6 +61,13 @@ struct Subject {
     std::string text;  // as given, for the report
 };
 
+// Relative paths are taken from this process's directory: the program starts in another.
+std::string Absolute(const std::string& path) {
+    if (path.empty() || path[0] == '/') return path;
+    char cwd[4096];
+    return getcwd(cwd, sizeof cwd) != nullptr ? std::string(cwd) + "/" + path : path;
+}
+
 Subject ParseSubject(const std::string& text) {
     Subject subject;
     subject.text = text;
@@ -75,18 +80,24 @@ Subject ParseSubject(const std::string& text) {
         const std::size_t colon = text.find(':', 4);
         if (colon != std::string::npos) {
             subject.dir = text.substr(4, colon - 4);
-            subject.program = text.substr(colon + 1);
+            subject.program = Absolute(text.substr(colon + 1));
             return subject;
         }
     }
     Fail("a subject is run:DIR:PROGRAM or djpeg:DIR, not " + text);
 }
 
+struct Event {
+    std::string name;
+    std::int64_t ns = 0;  // CLOCK_MONOTONIC
+    long faults = 0;      // the process's minor page faults so far (traced runs only)
+};
+
 struct Outcome {
     double ms = 0;          // start to first frame (or to the last djpeg's exit)
     double maxRssMiB = 0;   // the child's peak resident set (largest of the djpeg processes)
     long minorFaults = 0;   // page faults served without I/O (sum over the djpeg processes)
-    std::vector<std::pair<std::string, std::int64_t>> events;  // the shim's, when run under it
+    std::vector<Event> events;  // the shim's, when run under it
 };
 
 // Starts argv in dir with extra environment entries, output to /dev/null; returns its pid.
@@ -121,8 +132,16 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::string& dir,
     if (!dir.empty()) {
         posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
     }
+    // The child starts with no signal blocked, whatever this process blocks.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
     pid_t pid = 0;
-    const int error = posix_spawnp(&pid, argp[0], &actions, nullptr, argp.data(), envp.data());
+    const int error = posix_spawnp(&pid, argp[0], &actions, &attributes, argp.data(), envp.data());
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (error != 0) {
         Fail("cannot start " + argv[0] + ": " + std::strerror(error));
@@ -131,20 +150,28 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::string& dir,
 }
 
 // Waits for the child, ending it if it outlives the time-out; fails unless it exited with 0.
+// SIGCHLD is blocked in this process (see main) and waited for, so the exit is seen at once:
+// polling would add its interval to every djpeg run.
 rusage Reap(pid_t pid, const std::string& what) {
     const std::int64_t deadline = Now() + std::int64_t{kChildTimeoutSeconds} * 1000000000;
+    sigset_t childSignal;
+    sigemptyset(&childSignal);
+    sigaddset(&childSignal, SIGCHLD);
     int status = 0;
     rusage usage{};
     for (;;) {
         const pid_t done = wait4(pid, &status, WNOHANG, &usage);
         if (done == pid) break;
         if (done < 0 && errno != EINTR) Fail("wait4: " + std::string(std::strerror(errno)));
-        if (Now() > deadline) {
+        const std::int64_t left = deadline - Now();
+        if (left <= 0) {
             kill(pid, SIGKILL);
             wait4(pid, &status, 0, &usage);
             Fail(what + " did not finish within " + std::to_string(kChildTimeoutSeconds) + " s");
         }
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        const timespec timeout{static_cast<time_t>(left / 1000000000),
+                               static_cast<long>(left % 1000000000)};
+        sigtimedwait(&childSignal, nullptr, &timeout);
     }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         Fail(what + " failed (status " + std::to_string(status) + ")");
@@ -186,19 +213,20 @@ Outcome RunSubject(const Subject& subject, const std::string& shim, long frames,
     outcome.maxRssMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
     outcome.minorFaults = usage.ru_minflt;
     std::ifstream in(out);
-    std::string name;
-    long long ns = 0;
-    outcome.events.emplace_back("spawn", start);
-    while (in >> name >> ns) {
-        outcome.events.emplace_back(name, ns);
+    outcome.events.push_back({"spawn", start, 0});
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        Event event;
+        if (fields >> event.name >> event.ns >> event.faults) outcome.events.push_back(event);
     }
     std::remove(out.c_str());
     const auto swap = std::find_if(outcome.events.begin(), outcome.events.end(),
-                                   [](const auto& e) { return e.first == "swap"; });
+                                   [](const Event& e) { return e.name == "swap"; });
     if (swap == outcome.events.end()) {
         Fail(subject.program + " presented no frame (is the shim loaded, and a display there?)");
     }
-    outcome.ms = static_cast<double>(swap->second - start) / 1e6;
+    outcome.ms = static_cast<double>(swap->ns - start) / 1e6;
     return outcome;
 }
 
@@ -242,10 +270,7 @@ Options ParseOptions(int argc, char** argv) {
         else options.subjects.push_back(ParseSubject(arg));
     }
     if (options.shim.empty()) Fail("--shim LIB is needed");
-    if (options.shim[0] != '/') {
-        char cwd[4096];
-        if (getcwd(cwd, sizeof cwd) != nullptr) options.shim = std::string(cwd) + "/" + options.shim;
-    }
+    options.shim = Absolute(options.shim);
     return options;
 }
 
@@ -323,32 +348,40 @@ int Trace(const Options& options) {
     for (int i = 0; i < options.warmup; ++i) RunSubject(a, options.shim, 1, true);
     std::vector<std::string> order;
     std::map<std::string, std::vector<double>> stageMs;
+    std::map<std::string, std::vector<double>> stageFaults;
     std::map<std::string, int> stageCount;
     std::vector<double> totals;
     for (int run = 0; run < options.runs; ++run) {
         const Outcome outcome = RunSubject(a, options.shim, 1, true);
         totals.push_back(outcome.ms);
         std::map<std::string, double> sums;
+        std::map<std::string, double> faults;
         std::map<std::string, int> counts;
         for (std::size_t i = 1; i < outcome.events.size(); ++i) {
-            const std::string name = StageName(outcome.events[i - 1].first, outcome.events[i].first);
+            const Event& from = outcome.events[i - 1];
+            const Event& to = outcome.events[i];
+            const std::string name = StageName(from.name, to.name);
             if (std::find(order.begin(), order.end(), name) == order.end()) order.push_back(name);
-            sums[name] += static_cast<double>(outcome.events[i].second - outcome.events[i - 1].second) / 1e6;
+            sums[name] += static_cast<double>(to.ns - from.ns) / 1e6;
+            if (i > 1) faults[name] += static_cast<double>(to.faults - from.faults);
             ++counts[name];
-            if (outcome.events[i].first == "swap") break;
+            if (to.name == "swap") break;
         }
         for (const std::string& name : order) {
             stageMs[name].push_back(sums[name]);
+            stageFaults[name].push_back(faults[name]);
             stageCount[name] = counts[name];
         }
     }
-    std::printf("stages of %s, median over %d runs (ms; n = times per run)\n", a.text.c_str(),
-                options.runs);
+    std::printf("stages of %s, median over %d runs (ms; n = times per run; minor page faults, "
+                "4 KiB each)\n",
+                a.text.c_str(), options.runs);
     double sum = 0;
     for (const std::string& name : order) {
         const double median = Median(stageMs[name]);
         sum += median;
-        std::printf("  %8.1f  n=%-2d %s\n", median, stageCount[name], name.c_str());
+        std::printf("  %8.1f  n=%-2d %7.0f faults  %s\n", median, stageCount[name],
+                    Median(stageFaults[name]), name.c_str());
     }
     std::printf("  %8.1f  sum of the medians; exec to first frame median %.1f ms\n", sum,
                 Median(totals));
@@ -365,7 +398,7 @@ int Frames(const Options& options) {
         const Outcome outcome = RunSubject(a, options.shim, options.skip + options.frames + 1, false);
         std::vector<std::int64_t> swaps;
         for (const auto& e : outcome.events) {
-            if (e.first == "swap") swaps.push_back(e.second);
+            if (e.name == "swap") swaps.push_back(e.ns);
         }
         std::vector<double> mine;
         for (std::size_t i = static_cast<std::size_t>(options.skip) + 1; i < swaps.size(); ++i) {
@@ -389,6 +422,10 @@ int Frames(const Options& options) {
 
 int main(int argc, char** argv) {
     const Options options = ParseOptions(argc, argv);
+    sigset_t childSignal;
+    sigemptyset(&childSignal);
+    sigaddset(&childSignal, SIGCHLD);
+    sigprocmask(SIG_BLOCK, &childSignal, nullptr);
     if (options.mode == "compare") return Compare(options);
     if (options.mode == "trace") return Trace(options);
     if (options.mode == "frames") return Frames(options);
