@@ -2,6 +2,7 @@
 // when they are drawn smaller than they are (libjpeg-turbo has SIMD code for 1/2, 1/4 and 1/8),
 // which saves most of the decoding time of a photo bound for a texture. CMYK and YCCK files
 // are converted to RGB here: libjpeg only hands them back as CMYK.
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <memory>
@@ -23,6 +24,12 @@ namespace {
 // left to take minutes.
 constexpr int kMaxScans = 1000;
 
+// Each scan is a pass over the coefficients of the whole picture at full size, whatever the
+// decode scale, so what a scan costs grows with the picture: at the pixel budget a thousand
+// empty scans (about 10 bytes each) take tens of seconds. Scans times pixels is held to this,
+// sixteen passes at the budget; a 4000 × 3000 photo may still have 89 scans.
+constexpr std::uint64_t kMaxScanPixels = kMaxPicturePixels * 16;
+
 // The DCT scale reductions libjpeg-turbo decodes with SIMD, largest first.
 constexpr int kScaleDenominators[] = {8, 4, 2};
 
@@ -41,7 +48,7 @@ struct JpegErrorManager {
 struct JpegDecoder {
     jpeg_decompress_struct info{};  // libjpeg's decompressor
     JpegErrorManager error{};       // its error manager
-    jpeg_progress_mgr progress{};   // its progress monitor, which enforces kMaxScans
+    jpeg_progress_mgr progress{};   // its progress monitor, which enforces the scan limits
 
     JpegDecoder(const JpegDecoder&) = delete;
     JpegDecoder& operator=(const JpegDecoder&) = delete;
@@ -76,9 +83,15 @@ JpegErrorManager& ErrorManagerOf(j_common_ptr info) {
 void EmitMessage(j_common_ptr, int) {}
 void OutputMessage(j_common_ptr) {}
 
+// True when the decompressor has reached more scans than kMaxScans or kMaxScanPixels allow.
+bool TooManyScans(const jpeg_decompress_struct& info) {
+    const auto scans = static_cast<std::uint64_t>(std::max(info.input_scan_number, 0));
+    const std::uint64_t pixels = std::uint64_t{info.image_width} * std::uint64_t{info.image_height};
+    return info.input_scan_number > kMaxScans || (pixels != 0 && scans > kMaxScanPixels / pixels);
+}
+
 void ProgressMonitor(j_common_ptr info) {
-    if (info->is_decompressor &&
-        reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > kMaxScans) {
+    if (info->is_decompressor && TooManyScans(*reinterpret_cast<j_decompress_ptr>(info))) {
         JpegErrorManager& error = ErrorManagerOf(info);
         error.failure = PictureResult::Corrupt;
         std::longjmp(error.jump, 1);
