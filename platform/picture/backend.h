@@ -37,6 +37,12 @@ void SetBitmapSize(Picture& picture, std::int32_t width, std::int32_t height);
 // True when width × height is positive and within kMaxPicturePixels.
 bool PixelCountAllowed(std::int64_t width, std::int64_t height);
 
+// True when a metafile of this many records may be drawn at width × height. Any record may draw
+// a line across the whole target, so the time a drawing takes grows with records × side, not
+// with the file's size: a few thousand records are nothing at 256 × 256 and tens of seconds at
+// 8192 × 8192.
+bool MetafileDrawingAllowed(std::size_t records, int width, int height);
+
 // Fetches an http:// URL into memory; false on any failure or a response other than 200.
 bool FetchHttp(const char* url, std::unique_ptr<std::uint8_t[]>& bytes, std::size_t& size);
 

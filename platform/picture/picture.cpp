@@ -1,5 +1,6 @@
 #include "platform/picture/picture.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -88,6 +89,15 @@ bool PixelCountAllowed(std::int64_t width, std::int64_t height) {
         return false;
     }
     return static_cast<std::uint64_t>(width) <= kMaxPicturePixels / static_cast<std::uint64_t>(height);
+}
+
+bool MetafileDrawingAllowed(std::size_t records, int width, int height) {
+    // Record × target-side products up to this draw in about a second (librsvg's antialiased
+    // strokes are the slower of the two players).
+    constexpr std::uint64_t kMaxRecordSpan = std::uint64_t{1} << 25;
+    const std::uint64_t span = static_cast<std::uint64_t>(std::max(width, 0)) +
+                               static_cast<std::uint64_t>(std::max(height, 0));
+    return span == 0 || records <= kMaxRecordSpan / span;
 }
 
 PictureResult OleLoadPicturePath(const char* pathOrUrl, PicturePtr& picture) {

@@ -5,6 +5,7 @@
 #include <libwmf/gd.h>
 #include <libwmf/ipa.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -101,8 +102,9 @@ bool RecordArraysFit(const std::uint8_t* record, std::uint16_t function, std::ui
 
 // Walks every record after the standard header up to META_EOF: sizes at least a record header,
 // inside the file and within the header's largest-record field (which libwmf allocates by), the
-// polygon arrays inside their records, a bounded count.
-PictureResult ValidateRecords(const std::uint8_t* data, std::size_t size, std::size_t start) {
+// polygon arrays inside their records, a bounded count, which is left in records.
+PictureResult ValidateRecords(const std::uint8_t* data, std::size_t size, std::size_t start,
+                              std::size_t& records) {
     if (size < start + kHeaderBytes || !StandardHeaderAt(data, size, start)) {
         return PictureResult::Corrupt;
     }
@@ -123,6 +125,7 @@ PictureResult ValidateRecords(const std::uint8_t* data, std::size_t size, std::s
         }
         // libwmf stops at the first three-word function 0; bytes after it are never read.
         if (function == kMetaEof && words == kRecordMinWords) {
+            records = count + 1;
             return PictureResult::Ok;
         }
         if (!RecordArraysFit(data + offset, function, words)) {
@@ -148,6 +151,18 @@ struct Capture {
     bool taken = false;              // the image was copied out
 };
 Capture* capture = nullptr;
+
+// libwmf's gd device draws a pen wider than a pixel by stamping a pen-sized brush at every pixel
+// along the line, so one record's cost grows with its length times the pen's area, which the
+// record count cannot bound: a few thousand lines drawn ten times their size take a minute. A
+// play that runs past this is abandoned.
+constexpr std::chrono::milliseconds kMaxPlayTime{2000};
+
+// Called by libwmf between records with the deadline as context; non-zero ends the play.
+int PastDeadline(void* context, float) {
+    const auto& deadline = *static_cast<const std::chrono::steady_clock::time_point*>(context);
+    return std::chrono::steady_clock::now() > deadline ? 1 : 0;
+}
 
 // The gd device's own begin and end; the same functions for every instance.
 void (*gdDeviceBegin)(wmfAPI*) = nullptr;
@@ -239,7 +254,9 @@ PictureResult Open(Picture& picture) {
     if (placeable && picture.size < kPlaceableBytes) {
         return PictureResult::Corrupt;
     }
-    const PictureResult walk = ValidateRecords(data, picture.size, placeable ? kPlaceableBytes : 0);
+    std::size_t records = 0;
+    const PictureResult walk =
+        ValidateRecords(data, picture.size, placeable ? kPlaceableBytes : 0, records);
     if (walk != PictureResult::Ok) {
         return walk;
     }
@@ -291,6 +308,16 @@ PictureResult Open(Picture& picture) {
 // Plays the file with the gd device straight at the target size (see RenderPicture).
 PictureResult Render(Picture& picture, std::uint8_t* pixels, int width, int height) {
     std::memset(pixels, 0, static_cast<std::size_t>(width) * 4 * static_cast<std::size_t>(height));
+    // The file passed the walk when it was opened; it is walked again for its record count.
+    const std::uint8_t* data = picture.bytes.get();
+    std::size_t records = 0;
+    if (ValidateRecords(data, picture.size, IsPlaceable(data, picture.size) ? kPlaceableBytes : 0,
+                        records) != PictureResult::Ok) {
+        return PictureResult::Corrupt;
+    }
+    if (!MetafileDrawingAllowed(records, width, height)) {
+        return PictureResult::TooLarge;
+    }
     ApiPtr api;
     wmfD_Rect bounds{};
     const PictureResult scanned = OpenScanned(picture, api, bounds);
@@ -323,8 +350,13 @@ PictureResult Render(Picture& picture, std::uint8_t* pixels, int width, int heig
     target.width = width;
     target.height = height;
     capture = &target;
+    auto deadline = std::chrono::steady_clock::now() + kMaxPlayTime;
+    wmf_status_function(api.get(), &deadline, PastDeadline);
     const wmf_error_t played = wmf_play(api.get(), 0, &bounds);
     capture = nullptr;
+    if (played == wmf_E_UserExit) {
+        return PictureResult::TooLarge;
+    }
     if (played != wmf_E_None || !target.taken) {
         return PictureResult::Corrupt;
     }
