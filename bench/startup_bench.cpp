@@ -97,6 +97,7 @@ struct Outcome {
     double ms = 0;          // start to first frame (or to the last djpeg's exit)
     double maxRssMiB = 0;   // the child's peak resident set (largest of the djpeg processes)
     long minorFaults = 0;   // page faults served without I/O (sum over the djpeg processes)
+    double cpuMs = 0;       // user + system time of the child's threads (sum over djpeg's)
     std::vector<Event> events;  // the shim's, when run under it
 };
 
@@ -179,6 +180,13 @@ rusage Reap(pid_t pid, const std::string& what) {
     return usage;
 }
 
+double CpuMs(const rusage& usage) {
+    const auto ms = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_usec) / 1e3;
+    };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
 std::string ShimOutPath() {
     static const std::string path = [] {
         const char* tmp = std::getenv("TMPDIR");
@@ -198,6 +206,7 @@ Outcome RunSubject(const Subject& subject, const std::string& shim, long frames,
             const rusage usage = Reap(pid, "djpeg " + file);
             outcome.maxRssMiB = std::max(outcome.maxRssMiB, static_cast<double>(usage.ru_maxrss) / 1024.0);
             outcome.minorFaults += usage.ru_minflt;
+            outcome.cpuMs += CpuMs(usage);
         }
         outcome.ms = static_cast<double>(Now() - start) / 1e6;
         return outcome;
@@ -212,6 +221,7 @@ Outcome RunSubject(const Subject& subject, const std::string& shim, long frames,
     const rusage usage = Reap(pid, subject.program);
     outcome.maxRssMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
     outcome.minorFaults = usage.ru_minflt;
+    outcome.cpuMs = CpuMs(usage);
     std::ifstream in(out);
     outcome.events.push_back({"spawn", start, 0});
     std::string line;
@@ -282,7 +292,7 @@ int Compare(const Options& options) {
         RunSubject(a, options.shim, 1, false);
         RunSubject(b, options.shim, 1, false);
     }
-    std::vector<double> aMs, bMs, ratios, rss, faults;
+    std::vector<double> aMs, bMs, ratios, rss, faults, aCpu, bCpu, cpuRatios;
     for (int i = 0; i < options.runs; ++i) {
         Outcome first;
         Outcome second;
@@ -298,6 +308,9 @@ int Compare(const Options& options) {
         ratios.push_back(first.ms / second.ms);
         rss.push_back(first.maxRssMiB);
         faults.push_back(static_cast<double>(first.minorFaults));
+        aCpu.push_back(first.cpuMs);
+        bCpu.push_back(second.cpuMs);
+        cpuRatios.push_back(first.cpuMs / second.cpuMs);
     }
     std::printf("A %s\n  median %.1f ms (min %.1f, max %.1f), peak RSS median %.1f MiB (max %.1f), "
                 "%.0f minor page faults\n",
@@ -307,10 +320,15 @@ int Compare(const Options& options) {
                 Quantile(bMs, 0), Quantile(bMs, 1));
     std::printf("A/B pair by pair over %d pairs: median %.3f (min %.3f, max %.3f)\n", options.runs,
                 Median(ratios), Quantile(ratios, 0), Quantile(ratios, 1));
+    // Processor time is less swayed by other work on the machine than the elapsed time, though
+    // it counts every thread (llvmpipe's too) and misses time spent waiting for the X server.
+    std::printf("processor time: A median %.1f ms, B median %.1f ms, A/B pair by pair median "
+                "%.3f\n",
+                Median(aCpu), Median(bCpu), Median(cpuRatios));
     std::printf("summary a_ms=%.1f b_ms=%.1f ratio=%.3f ratio_min=%.3f ratio_max=%.3f a_rss_mib=%.1f "
-                "a_rss_max_mib=%.1f\n",
+                "a_rss_max_mib=%.1f cpu_ratio=%.3f\n",
                 Median(aMs), Median(bMs), Median(ratios), Quantile(ratios, 0), Quantile(ratios, 1),
-                Median(rss), Quantile(rss, 1));
+                Median(rss), Quantile(rss, 1), Median(cpuRatios));
     return 0;
 }
 
