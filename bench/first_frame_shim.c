@@ -9,8 +9,9 @@
 //   VARNOLT_SHIM_FRAMES  frames to present before exiting (default 1: the first frame)
 //   VARNOLT_SHIM_TRACE   when set, also timestamp the stages of loading a picture: fopen of a
 //                        picture file, the libjpeg calls, glGenTextures and glTexImage2D, and
-//                        SDL's start-up calls; each with the process's minor page-fault count,
-//                        which tells fresh memory apart from slow code
+//                        SDL's start-up calls, the frame's pause (nanosleep) and the start of
+//                        each present; each with the process's minor page-fault count, which
+//                        tells fresh memory apart from slow code
 //
 // Output: one "event nanoseconds faults" line per timestamp, in the order they happened (faults
 // is 0 when not tracing).
@@ -107,6 +108,7 @@ void SDL_GL_SwapWindow(SDL_Window* window) {
     if (real == NULL) {
         real = (void (*)(SDL_Window*))Next("SDL_GL_SwapWindow");
     }
+    if (g_trace) Record("swap_begin");
     real(window);
     Record("swap");
     if (g_outPath != NULL && ++g_framesSeen >= g_framesWanted) {
@@ -148,6 +150,17 @@ void SDL_ShowWindow(SDL_Window* window) {
     if (g_trace) Record("show_begin");
     real(window);
     if (g_trace) Record("show_end");
+}
+
+int nanosleep(const struct timespec* request, struct timespec* remaining) {
+    static int (*real)(const struct timespec*, struct timespec*) = NULL;
+    if (real == NULL) {
+        real = (int (*)(const struct timespec*, struct timespec*))Next("nanosleep");
+    }
+    if (g_trace) Record("sleep_begin");
+    int result = real(request, remaining);
+    if (g_trace) Record("sleep_end");
+    return result;
 }
 
 FILE* fopen(const char* path, const char* mode) {

@@ -9,9 +9,10 @@
 //   startup_bench trace --shim LIB [--runs N] A
 //       Runs A with the shim's stage timestamps on and prints the median time between each pair
 //       of consecutive events, summed over the nine pictures.
-//   startup_bench frames --shim LIB [--frames N] [--skip N] A
+//   startup_bench frames --shim LIB [--frames N] [--skip N] [--trace] A
 //       Lets A present skip + N frames and prints the median and 95th percentile of the last N
-//       frame periods (the time from one return of the swap to the next).
+//       frame periods (the time from one return of the swap to the next); with --trace, also
+//       of the parts of a period: the pause, the drawing, the present and the rest of the loop.
 //
 // A subject is "run:DIR:PROGRAM" (PROGRAM started in DIR, under the shim) or "djpeg:DIR"
 // (djpeg -outfile /dev/null on DIR/picture1.jpg … picture9.jpg, one process per file, one after
@@ -259,6 +260,7 @@ struct Options {
     int warmup = 2;
     long frames = 500;
     long skip = 20;
+    bool trace = false;
     std::vector<Subject> subjects;
 };
 
@@ -277,6 +279,7 @@ Options ParseOptions(int argc, char** argv) {
         else if (arg == "--warmup") options.warmup = std::stoi(value());
         else if (arg == "--frames") options.frames = std::stol(value());
         else if (arg == "--skip") options.skip = std::stol(value());
+        else if (arg == "--trace") options.trace = true;
         else options.subjects.push_back(ParseSubject(arg));
     }
     if (options.shim.empty()) Fail("--shim LIB is needed");
@@ -355,6 +358,12 @@ std::string StageName(const std::string& from, const std::string& to) {
         {{"file_open", "show_begin"}, "after the last picture, to ShowWindow"},
         {{"show_begin", "show_end"}, "ShowWindow and its events"},
         {{"show_end", "swap"}, "first frame: draw and present"},
+        {{"show_end", "sleep_begin"}, "first pass of the loop, up to the frame's pause"},
+        {{"sleep_begin", "sleep_end"}, "the frame's 2 ms pause"},
+        {{"sleep_end", "swap_begin"}, "first frame: draw (llvmpipe compiles its shaders)"},
+        {{"show_end", "swap_begin"}, "first frame: draw"},
+        {{"context", "show_begin"}, "context made current"},
+        {{"swap_begin", "swap"}, "first frame: present (rasterise, copy to X)"},
     };
     const auto found = names.find({from, to});
     return found != names.end() ? found->second : from + " -> " + to;
@@ -412,11 +421,27 @@ int Frames(const Options& options) {
     for (int i = 0; i < options.warmup; ++i) RunSubject(a, options.shim, 1, false);
     std::vector<double> periods;
     std::vector<double> medians, p95s;
+    // With --trace: each period cut at the pause's start and end and at the present's start.
+    std::vector<double> loop, pause, draw, present;
     for (int run = 0; run < options.runs; ++run) {
-        const Outcome outcome = RunSubject(a, options.shim, options.skip + options.frames + 1, false);
+        const Outcome outcome =
+            RunSubject(a, options.shim, options.skip + options.frames + 1, options.trace);
         std::vector<std::int64_t> swaps;
-        for (const auto& e : outcome.events) {
-            if (e.name == "swap") swaps.push_back(e.ns);
+        std::int64_t sleepBegin = 0, sleepEnd = 0, swapBegin = 0;
+        for (const Event& e : outcome.events) {
+            if (e.name == "sleep_begin") sleepBegin = e.ns;
+            if (e.name == "sleep_end") sleepEnd = e.ns;
+            if (e.name == "swap_begin") swapBegin = e.ns;
+            if (e.name != "swap") continue;
+            swaps.push_back(e.ns);
+            if (options.trace && swaps.size() > static_cast<std::size_t>(options.skip) + 1 &&
+                sleepBegin != 0 && sleepEnd != 0 && swapBegin != 0) {
+                const std::int64_t previous = swaps[swaps.size() - 2];
+                loop.push_back(static_cast<double>(sleepBegin - previous) / 1e6);
+                pause.push_back(static_cast<double>(sleepEnd - sleepBegin) / 1e6);
+                draw.push_back(static_cast<double>(swapBegin - sleepEnd) / 1e6);
+                present.push_back(static_cast<double>(e.ns - swapBegin) / 1e6);
+            }
         }
         std::vector<double> mine;
         for (std::size_t i = static_cast<std::size_t>(options.skip) + 1; i < swaps.size(); ++i) {
@@ -426,12 +451,23 @@ int Frames(const Options& options) {
         p95s.push_back(Quantile(mine, 0.95));
         periods.insert(periods.end(), mine.begin(), mine.end());
     }
-    std::printf("frame period of %s: %zu periods in %d runs (after %ld frames each)\n",
-                a.text.c_str(), periods.size(), options.runs, options.skip);
+    std::printf("frame period of %s: %zu periods in %d runs (after %ld frames each)%s\n",
+                a.text.c_str(), periods.size(), options.runs, options.skip,
+                options.trace ? ", traced" : "");
     std::printf("  median %.2f ms, p95 %.2f ms, min %.2f, max %.2f; per run median %.2f..%.2f, "
                 "p95 %.2f..%.2f\n",
                 Median(periods), Quantile(periods, 0.95), Quantile(periods, 0), Quantile(periods, 1),
                 Quantile(medians, 0), Quantile(medians, 1), Quantile(p95s, 0), Quantile(p95s, 1));
+    if (options.trace) {
+        const auto show = [](const char* what, const std::vector<double>& part) {
+            std::printf("  %-46s median %.2f ms, p95 %.2f ms, max %.2f ms\n", what, Median(part),
+                        Quantile(part, 0.95), Quantile(part, 1));
+        };
+        show("the rest of the loop (peek, dispatch)", loop);
+        show("the 2 ms pause (nanosleep)", pause);
+        show("drawing the scene", draw);
+        show("present (rasterising finishes, copy to X)", present);
+    }
     std::printf("summary median_ms=%.2f p95_ms=%.2f\n", Median(periods), Quantile(periods, 0.95));
     return 0;
 }
