@@ -19,6 +19,8 @@ namespace {
 
 constexpr std::uint32_t kEmrHeader = 1;
 constexpr std::uint32_t kEmrEof = 14;
+constexpr std::uint32_t kEmrSetWorldTransform = 35;
+constexpr std::uint32_t kEmrModifyWorldTransform = 36;
 
 // " EMF" as the little-endian dSignature field reads it.
 constexpr std::uint32_t kEmfSignature = 0x464D4520;
@@ -38,6 +40,14 @@ constexpr std::size_t kMaxRecords = std::size_t{1} << 16;
 // Largest frame side accepted, HIMETRIC (about 168 m). The picture is drawn at texture size
 // whatever its frame, so this only keeps every later size computation far from overflow.
 constexpr std::int64_t kMaxFrameHimetric = std::int64_t{1} << 24;
+
+// An XFORM: eM11, eM12, eM21, eM22, eDx, eDy as 32-bit floats, bytes.
+constexpr std::uint32_t kTransformBytes = 24;
+
+// Largest magnitude of a world transform's four matrix elements. Real files scale by fractions
+// or a few hundred at most; librsvg flattens curves into segments in proportion to their
+// transformed size, so a shear of 1e18 on a small ellipse takes gigabytes and seconds.
+constexpr float kMaxTransformScale = 65536.0f;
 
 // Little-endian field readers; the caller has checked the bytes are there.
 std::uint32_t ReadU32(const std::uint8_t* data, std::size_t offset) {
@@ -94,6 +104,23 @@ bool Matches(const std::uint8_t* data, std::size_t size) {
     return size >= 44 && ReadU32(data, 0) == kEmrHeader && ReadU32(data, 40) == kEmfSignature;
 }
 
+// True when the record's XFORM (at its first parameter) is finite with matrix elements within
+// kMaxTransformScale; a record too short to hold one is refused too.
+bool TransformSane(const std::uint8_t* record, std::uint32_t recordBytes) {
+    if (recordBytes < kRecordMinBytes + kTransformBytes) {
+        return false;
+    }
+    for (std::size_t i = 0; i < 6; ++i) {
+        const std::uint32_t bits = ReadU32(record, kRecordMinBytes + 4 * i);
+        float value = 0;
+        std::memcpy(&value, &bits, sizeof value);
+        if (!std::isfinite(value) || (i < 4 && std::fabs(value) > kMaxTransformScale)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // The description (UTF-16 text) must lie inside the header record. The converter measures its
 // first string by scanning for a NUL, which real files do not always store; the scan still ends
 // inside the metafile, at the latest in the zero high half of EMR_EOF's type, which the walk
@@ -132,6 +159,10 @@ PictureResult ValidateRecords(const std::uint8_t* data, std::size_t size, std::s
             return PictureResult::Corrupt;
         }
         if ((count == 0) != (type == kEmrHeader)) {
+            return PictureResult::Corrupt;
+        }
+        if ((type == kEmrSetWorldTransform || type == kEmrModifyWorldTransform) &&
+            !TransformSane(data + offset, recordBytes)) {
             return PictureResult::Corrupt;
         }
         if (type == kEmrEof) {

@@ -33,6 +33,13 @@ constexpr std::uint16_t kMetaEof = 0x0000;
 constexpr std::uint16_t kMetaPolygon = 0x0324;
 constexpr std::uint16_t kMetaPolyline = 0x0325;
 constexpr std::uint16_t kMetaPolyPolygon = 0x0538;
+constexpr std::uint16_t kMetaDibCreatePatternBrush = 0x0142;
+constexpr std::uint16_t kMetaDibBitBlt = 0x0940;
+constexpr std::uint16_t kMetaDibStretchBlt = 0x0B41;
+constexpr std::uint16_t kMetaStretchDib = 0x0F43;
+
+// A DIB's BITMAPINFOHEADER up to and including biBitCount, bytes.
+constexpr std::uint64_t kDibHeaderBytes = 16;
 
 // Real drawings stay far below this many records; a file claiming more is built to make the
 // player grind, and is refused before it starts.
@@ -76,10 +83,47 @@ bool Matches(const std::uint8_t* data, std::size_t size) {
     return IsPlaceable(data, size) || StandardHeaderAt(data, size, 0);
 }
 
+// Bytes from a bitmap record's parameters to its DIB, or 0 for a record that carries none.
+std::uint64_t DibOffset(std::uint16_t function, std::uint64_t paramWords) {
+    switch (function) {
+        case kMetaDibCreatePatternBrush:
+            return 4;  // brush style, colour usage
+        case kMetaDibBitBlt:
+            // Without a bitmap (a plain raster operation) the blits have 9 and 11 parameter
+            // words; with one, fewer fixed words and then the DIB.
+            return paramWords > 9 ? 16 : 0;
+        case kMetaDibStretchBlt:
+            return paramWords > 11 ? 20 : 0;
+        case kMetaStretchDib:
+            return 22;
+        default:
+            return 0;
+    }
+}
+
+// libwmf tiles and scales a record's DIB by its header's width and height without checking
+// them: a pattern brush of width 0 divides by zero (SIGFPE ends the process) and a huge one is
+// allocated. The header must be in the record, with a positive width, a height other than 0,
+// and no more pixels than the budget.
+bool DibSane(const std::uint8_t* params, std::uint64_t paramWords, std::uint64_t offset) {
+    if (offset + kDibHeaderBytes > 2 * paramWords) {
+        return false;
+    }
+    const std::uint8_t* header = params + offset;
+    const auto width = static_cast<std::int32_t>(ReadU32(header, 4));
+    const auto height = static_cast<std::int32_t>(ReadU32(header, 8));
+    const std::int64_t rows = height < 0 ? -std::int64_t{height} : height;
+    return PixelCountAllowed(width, rows);
+}
+
 // The arrays inside the drawing records libwmf reads by their own counts must fit the record.
 bool RecordArraysFit(const std::uint8_t* record, std::uint16_t function, std::uint64_t words) {
     const std::uint64_t paramWords = words - kRecordMinWords;
     const std::uint8_t* params = record + 6;
+    const std::uint64_t dib = DibOffset(function, paramWords);
+    if (dib != 0 && !DibSane(params, paramWords, dib)) {
+        return false;
+    }
     if (function == kMetaPolygon || function == kMetaPolyline) {
         return paramWords >= 1 && 1 + 2 * std::uint64_t{ReadU16(params, 0)} <= paramWords;
     }
