@@ -233,6 +233,17 @@ std::vector<HostileCase> EmptySizes() {
              return MakeWmf({0, 0, 1000, 1000}, 0);
          },
          PictureResult::Corrupt},
+        // libwmf divides by a pattern brush's width (SIGFPE) and allocates by its size.
+        {"WmfPatternBrushOfWidthZero",
+         [] {
+             return MakeWmf({0, 0, 1000, 1000}, 1000,
+                            {{0x0142, {3, 0, 40, 0, 0, 0, 8, 0, 1, 1,      0,      0, 0,
+                                       0, 0, 0,  0, 0, 0, 0, 0, 0, 0xFFFF, 0xFFFF, 0, 0}},
+                             {0x012D, {1}},
+                             {0x041B, {1000, 1000, 0, 0}}},
+                            1);
+         },
+         PictureResult::Corrupt},
         {"WmfZeroWindow",
          [] {
              return MakeWmf({0, 0, 1000, 1000}, 1000, {{0x020C, {0, 0}}}, 1);
@@ -306,6 +317,12 @@ std::vector<HostileCase> SlowFiles() {
         {"JpegSixteenEmptyScansAtTheBudget",
          [] { return MakeProgressiveJpeg(8192, 8192, 16, false); }, PictureResult::Ok,
          PictureResult::Ok},
+        // librsvg flattens curves into segments by their transformed size.
+        {"EmfWorldTransformWithAHugeShear",
+         emf({{kEmrSetWorldTransform, {0x3F800000u, 0x5E000000u, 0, 0x3F800000u, 0, 0}},
+              {kEmrEllipse, {10, 10, 40, 40}}},
+             1),
+         PictureResult::Corrupt},
         {"GifFiveThousandFrames", [] { return MakeGif(64, 64, 64, 64, 64 * 64, 5000); },
          PictureResult::Ok, PictureResult::Ok},
         // Refused by the record walk when opened.
@@ -352,7 +369,9 @@ class HostileTime : public testing::TestWithParam<HostileCase> {};
 
 TEST_P(HostileTime, EndsWithinSecondsFailedOrDrawnInFull) {
     const HostileCase& c = GetParam();
-    AlarmGuard guard(10);
+    // Each case takes at most about 4 s here (two draws of a WMF play abandoned at 2 s); the
+    // allowance leaves room for a loaded CI machine. Before the limits, several took minutes.
+    AlarmGuard guard(20);
     // At a texture's size, where drawing each record costs the most.
     const TwiceDrawn drawn = DrawTwice(c.make(), 1024, 1024);
     EXPECT_EQ(drawn.open, c.open);

@@ -275,6 +275,8 @@ constexpr std::uint32_t kEmrRectangle = 43;
 constexpr std::uint32_t kEmrMoveToEx = 27;
 constexpr std::uint32_t kEmrLineTo = 54;
 constexpr std::uint32_t kEmrCreatePen = 38;
+constexpr std::uint32_t kEmrSetWorldTransform = 35;
+constexpr std::uint32_t kEmrEllipse = 42;
 
 struct EmfRecord {
     std::uint32_t type = 0;             // EMR_ record type
