@@ -104,6 +104,12 @@ row "no pictures at all" \
   "$r × a bare SDL2 window ($(field a_ms "$log/empty") ms vs $(field b_ms "$log/empty") ms)" \
   "≤ 1.5 ×" "$(verdict "$r" 1.5)"
 
+# Not a target: how much of the no-pictures start-up is loading the libraries varnolt links.
+compare libs "run:$data/empty:$bin/bare_window_all_libs" "run:$data/empty:$bare"
+r=$(field ratio "$log/libs")
+row "(why) a bare SDL2 window linked with varnolt's libraries" \
+  "$r × the bare window ($(field a_ms "$log/libs") ms vs $(field b_ms "$log/libs") ms)" "—" "—"
+
 wait_quiet "micro-benchmarks"
 echo "# micro-benchmarks (Google Benchmark, real time)"
 # Repeated, and the median of the repetitions kept: other work on the machine comes in spells.
