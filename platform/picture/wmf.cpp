@@ -38,6 +38,15 @@ constexpr std::uint16_t kMetaDibBitBlt = 0x0940;
 constexpr std::uint16_t kMetaDibStretchBlt = 0x0B41;
 constexpr std::uint16_t kMetaStretchDib = 0x0F43;
 
+// The pattern-brush style whose bitmap some writers store as a Bitmap16 rather than a DIB.
+constexpr std::uint16_t kBsPattern = 3;
+
+// True for the sizes a DIB's info header has (core, info, the V2 to V5 headers).
+bool IsDibHeaderSize(std::uint32_t bytes) {
+    return bytes == 12 || bytes == 40 || bytes == 52 || bytes == 56 || bytes == 64 ||
+           bytes == 108 || bytes == 124;
+}
+
 // A DIB's BITMAPINFOHEADER up to and including biBitCount, bytes.
 constexpr std::uint64_t kDibHeaderBytes = 16;
 
@@ -120,6 +129,11 @@ bool DibSane(const std::uint8_t* params, std::uint64_t paramWords, std::uint64_t
 bool RecordArraysFit(const std::uint8_t* record, std::uint16_t function, std::uint64_t words) {
     const std::uint64_t paramWords = words - kRecordMinWords;
     const std::uint8_t* params = record + 6;
+    if (function == kMetaDibCreatePatternBrush && paramWords >= 5 &&
+        ReadU16(params, 0) == kBsPattern && !IsDibHeaderSize(ReadU32(params, 4))) {
+        // BS_PATTERN may carry an old Bitmap16 instead: type, then 16-bit width and height.
+        return PixelCountAllowed(ReadI16(params, 6), ReadI16(params, 8));
+    }
     const std::uint64_t dib = DibOffset(function, paramWords);
     if (dib != 0 && !DibSane(params, paramWords, dib)) {
         return false;
