@@ -3,6 +3,7 @@
 // protocols fail; servers that never answer, trickle, never finish, send without end or send a
 // compression bomb are cut off by the fetcher's own bounds. The slow cases run with shortened
 // bounds so they end in seconds; one runs with the shipped ones.
+#include <GL/gl.h>
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -25,6 +26,8 @@
 #include "platform/picture/fetch.h"
 #include "platform/picture/picture.h"
 #include "support/test_support.h"
+#include "textures/texture_loader.h"
+#include "textures/texture_record.h"
 
 namespace {
 
@@ -391,6 +394,29 @@ TEST_F(UrlTest, FetchedBmpDrawsItsColours) {
     EXPECT_EQ(pixels[0], 0x00);
     EXPECT_EQ(pixels[16], 0xFF);
     EXPECT_EQ(pixels[18], 0x00);
+}
+
+// The loader's own path: a name with "http://" is fetched as it stands (never joined to the
+// current directory) and becomes a keyed RGBA texture like a file would.
+TEST_F(UrlTest, LoaderTurnsAUrlIntoATexture) {
+    ASSERT_TRUE(testing_support::EnsureGlContext());
+    const std::string body = SmallBmp();
+    LoopbackServer server(
+        [&body](const Connection& connection) { Send(connection, Response(200, body)); });
+    ASSERT_TRUE(server.Running());
+    TextureLoader loader;
+    TextureRecord record;
+    ASSERT_TRUE(loader.LoadTextureFromFile(server.Url("/small.bmp"), record));
+    EXPECT_NE(record.name, 0u);
+    EXPECT_EQ(record.kind, ImageKindBmp);
+    EXPECT_EQ(record.format, GL_RGBA);
+    EXPECT_EQ(record.width, 4);
+    EXPECT_EQ(record.height, 2);
+    loader.FreeTexture(record);
+
+    TextureRecord missing;
+    EXPECT_FALSE(loader.LoadTextureFromFile("http://127.0.0.1:1/closed.jpg", missing));
+    EXPECT_EQ(missing.name, 0u);
 }
 
 // Only 200 carries a picture, whatever the body of another status holds.
