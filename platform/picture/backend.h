@@ -31,6 +31,19 @@ struct Picture {
     std::int32_t pixelHeight = 0;             // pixels of a bitmap's native size; 0 for vectors
 };
 
+// Field readers for the file formats; the caller has checked the bytes are there.
+inline std::uint16_t ReadLe16(const std::uint8_t* bytes) {
+    return static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8);
+}
+inline std::uint32_t ReadLe32(const std::uint8_t* bytes) {
+    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+}
+inline std::uint32_t ReadBe32(const std::uint8_t* bytes) {
+    return static_cast<std::uint32_t>(bytes[0]) << 24 | static_cast<std::uint32_t>(bytes[1]) << 16 |
+           static_cast<std::uint32_t>(bytes[2]) << 8 | static_cast<std::uint32_t>(bytes[3]);
+}
+
 // Sets a bitmap's native pixel size and its HIMETRIC size at kLogicalPixelsPerInch.
 void SetBitmapSize(Picture& picture, std::int32_t width, std::int32_t height);
 

@@ -49,12 +49,9 @@ constexpr std::uint32_t kTransformBytes = 24;
 // transformed size, so a shear of 1e18 on a small ellipse takes gigabytes and seconds.
 constexpr float kMaxTransformScale = 65536.0f;
 
-// Little-endian field readers; the caller has checked the bytes are there.
+// Fields at an offset; the caller has checked the bytes are there.
 std::uint32_t ReadU32(const std::uint8_t* data, std::size_t offset) {
-    return static_cast<std::uint32_t>(data[offset]) |
-           static_cast<std::uint32_t>(data[offset + 1]) << 8 |
-           static_cast<std::uint32_t>(data[offset + 2]) << 16 |
-           static_cast<std::uint32_t>(data[offset + 3]) << 24;
+    return ReadLe32(data + offset);
 }
 
 std::int32_t ReadI32(const std::uint8_t* data, std::size_t offset) {

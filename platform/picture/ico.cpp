@@ -23,18 +23,6 @@ constexpr std::uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A
 // The PNG signature, then the IHDR chunk's length and type, then its width and height.
 constexpr std::size_t kPngHeaderBytes = 8 + 8 + 8;
 
-std::uint16_t Read16(const std::uint8_t* bytes) {
-    return static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8);
-}
-std::uint32_t Read32(const std::uint8_t* bytes) {
-    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
-}
-std::uint32_t Read32BigEndian(const std::uint8_t* bytes) {
-    return static_cast<std::uint32_t>(bytes[0]) << 24 | static_cast<std::uint32_t>(bytes[1]) << 16 |
-           static_cast<std::uint32_t>(bytes[2]) << 8 | static_cast<std::uint32_t>(bytes[3]);
-}
-
 // One directory entry, as its image data describes it.
 struct IconImage {
     const std::uint8_t* data = nullptr;  // the entry's first byte
@@ -63,8 +51,8 @@ PictureResult DescribePng(IconImage& image) {
     if (image.available < kPngHeaderBytes + 2 || std::memcmp(image.data + 12, "IHDR", 4) != 0) {
         return PictureResult::Corrupt;
     }
-    const std::uint32_t width = Read32BigEndian(image.data + 16);
-    const std::uint32_t height = Read32BigEndian(image.data + 20);
+    const std::uint32_t width = ReadBe32(image.data + 16);
+    const std::uint32_t height = ReadBe32(image.data + 20);
     if (width == 0 || height == 0) {
         return PictureResult::Corrupt;
     }
@@ -86,12 +74,12 @@ PictureResult DescribeDib(IconImage& image) {
     if (image.available < kInfoHeaderBytes) {
         return PictureResult::Corrupt;
     }
-    const std::uint32_t headerBytes = Read32(image.data);
-    const std::int32_t width = static_cast<std::int32_t>(Read32(image.data + 4));
-    const std::int32_t doubledHeight = static_cast<std::int32_t>(Read32(image.data + 8));
-    const int bitCount = Read16(image.data + 14);
-    const std::uint32_t compression = Read32(image.data + 16);
-    const std::uint32_t coloursUsed = Read32(image.data + 32);
+    const std::uint32_t headerBytes = ReadLe32(image.data);
+    const std::int32_t width = static_cast<std::int32_t>(ReadLe32(image.data + 4));
+    const std::int32_t doubledHeight = static_cast<std::int32_t>(ReadLe32(image.data + 8));
+    const int bitCount = ReadLe16(image.data + 14);
+    const std::uint32_t compression = ReadLe32(image.data + 16);
+    const std::uint32_t coloursUsed = ReadLe32(image.data + 32);
     if (headerBytes < kInfoHeaderBytes || headerBytes > image.available || compression != kBiRgb) {
         return PictureResult::Corrupt;
     }
@@ -131,7 +119,7 @@ PictureResult DescribeDib(IconImage& image) {
 // Reads entry index of the directory.
 PictureResult DescribeEntry(const Picture& picture, std::size_t index, IconImage& image) {
     const std::uint8_t* entry = picture.bytes.get() + kDirectoryBytes + index * kEntryBytes;
-    const std::uint32_t offset = Read32(entry + 12);
+    const std::uint32_t offset = ReadLe32(entry + 12);
     if (offset >= picture.size) {
         return PictureResult::Corrupt;
     }
@@ -150,7 +138,7 @@ PictureResult ChooseImage(const Picture& picture, IconImage& best) {
     if (picture.size < kDirectoryBytes) {
         return PictureResult::Corrupt;
     }
-    const std::size_t count = Read16(picture.bytes.get() + 4);
+    const std::size_t count = ReadLe16(picture.bytes.get() + 4);
     if (count == 0 || kDirectoryBytes + count * kEntryBytes > picture.size) {
         return PictureResult::Corrupt;
     }
@@ -250,10 +238,10 @@ void DecodeDib(const IconImage& image, std::uint8_t* rgb) {
 }
 
 bool Matches(const std::uint8_t* data, std::size_t size) {
-    if (size < 4 || Read16(data) != 0) {
+    if (size < 4 || ReadLe16(data) != 0) {
         return false;
     }
-    const std::uint16_t type = Read16(data + 2);
+    const std::uint16_t type = ReadLe16(data + 2);
     return type == 1 || type == 2;  // icon or cursor: the same container
 }
 

@@ -34,11 +34,6 @@ constexpr std::size_t kBmpSizeFieldBytes = 4;
 constexpr std::size_t kBmpColoursUsedOffset = 32;
 constexpr std::size_t kBmpOs2HeaderBytes = 12;
 
-std::uint32_t ReadLe32(const std::uint8_t* bytes) {
-    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
-}
-
 // The BMP loader grows its read buffer to the info header's size and then to the palette the
 // header declares, both straight from the file: a biClrUsed of 0xFFFF0002 is a 4 GiB request
 // for a 200-byte file. Both must lie within the file before the loader sees it; a file that

@@ -66,7 +66,7 @@ constexpr double kEstimateDotsPerInch = kLogicalPixelsPerInch;
 
 // Little-endian field readers; the caller has checked the bytes are there.
 std::uint16_t ReadU16(const std::uint8_t* data, std::size_t offset) {
-    return static_cast<std::uint16_t>(data[offset] | data[offset + 1] << 8);
+    return ReadLe16(data + offset);
 }
 
 std::int16_t ReadI16(const std::uint8_t* data, std::size_t offset) {
@@ -74,8 +74,7 @@ std::int16_t ReadI16(const std::uint8_t* data, std::size_t offset) {
 }
 
 std::uint32_t ReadU32(const std::uint8_t* data, std::size_t offset) {
-    return static_cast<std::uint32_t>(ReadU16(data, offset)) |
-           static_cast<std::uint32_t>(ReadU16(data, offset + 2)) << 16;
+    return ReadLe32(data + offset);
 }
 
 // True when a standard WMF header (type 1 or 2, 9 words, version 1.0 or 3.0) starts at offset.
