@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "platform/picture/backend.h"
+#include "platform/picture/child_play.h"
 
 namespace platform {
 namespace {
@@ -255,7 +256,7 @@ void ToBottomUpBgrx(std::uint8_t* pixels, int width, int height) {
 }
 
 // Converts to SVG and draws it stretched over the whole target (see RenderPicture).
-PictureResult Render(Picture& picture, std::uint8_t* pixels, int width, int height) {
+PictureResult DrawInThisProcess(Picture& picture, std::uint8_t* pixels, int width, int height) {
     const std::size_t rowBytes = static_cast<std::size_t>(width) * 4;
     std::memset(pixels, 0, rowBytes * static_cast<std::size_t>(height));
     // The file passed the walk when it was opened; it is walked again for its record count.
@@ -348,6 +349,28 @@ PictureResult Render(Picture& picture, std::uint8_t* pixels, int width, int heig
     cairo_surface_flush(surface.get());
     ToBottomUpBgrx(pixels, width, height);
     return result;
+}
+
+// The arguments of one drawing, for the child process it runs in.
+struct DrawRequest {
+    Picture* picture;  // the opened file
+    int width;         // target pixels
+    int height;        // target pixels
+};
+
+PictureResult DrawRequested(void* context, std::uint8_t* target) {
+    const auto& request = *static_cast<const DrawRequest*>(context);
+    return DrawInThisProcess(*request.picture, target, request.width, request.height);
+}
+
+// librsvg and cairo take unbounded time on some converted drawings (a text run at a font size
+// of millions, paths whose extents take seconds to fill) and cannot be interrupted, so the
+// drawing runs in a child process, as the WMF play does.
+PictureResult Render(Picture& picture, std::uint8_t* pixels, int width, int height) {
+    DrawRequest request{&picture, width, height};
+    return PlayInChild(pixels,
+                       static_cast<std::size_t>(width) * 4 * static_cast<std::size_t>(height),
+                       DrawRequested, &request);
 }
 
 }  // namespace

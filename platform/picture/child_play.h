@@ -1,0 +1,25 @@
+// Drawing through a library that may never return: the metafile players can spend minutes in
+// one record, allocate gigabytes for one shape or die on a division by zero, and none of it can
+// be stopped from outside once it has started.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/picture/picture.h"
+
+namespace platform {
+
+// Longest a drawing may take before its child process is killed.
+constexpr std::chrono::milliseconds kMaxChildPlayTime{5000};
+
+// Draws into pixels (pixelBytes long) by calling play(context, target) in a forked child that
+// draws into shared memory; the pixels are copied back only when play returned Ok in a child that
+// exited by itself within limit, and are left zeroed otherwise. A child that crashes, hangs or
+// runs out of memory costs only the picture.
+PictureResult PlayInChild(std::uint8_t* pixels, std::size_t pixelBytes,
+                          PictureResult (*play)(void* context, std::uint8_t* target), void* context,
+                          std::chrono::milliseconds limit = kMaxChildPlayTime);
+
+}  // namespace platform
