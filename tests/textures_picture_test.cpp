@@ -146,6 +146,31 @@ INSTANTIATE_TEST_SUITE_P(
                     SizeCase{"HalvedHeightOfOneKeepsOneRow", 256, 1, false, 128, 1}),
     [](const testing::TestParamInfo<SizeCase>& test) { return std::string(test.param.name); });
 
+// One loader draws every picture into the same kept target: a picture that opens but cannot be
+// drawn (a GIF with a screen but no image) must upload a blank texture, not the last picture.
+TEST_F(PictureTexture, APictureThatCannotBeDrawnUploadsBlankNotTheLastPicture) {
+    ASSERT_TRUE(Load(MakeSolidBmp(8, 8, Rgba{255, 255, 255})));
+    ASSERT_EQ(Texels().front(), (Rgba{255, 255, 255}));
+    loader_.FreeTexture(record_);
+    record_ = TextureRecord{};
+    const Bytes screenOnly = {'G', 'I', 'F', '8', '9', 'a', 8, 0, 8, 0,  // logical screen 8 × 8
+                              0,   0,   0,  // no colour table, background 0, no aspect
+                              ';'};         // trailer: no image at all
+    ASSERT_TRUE(Load(screenOnly));
+    EXPECT_EQ(record_.width, 8);
+    const std::vector<Rgba> texels = Texels();
+    ASSERT_EQ(texels.size(), 64u);
+    for (const Rgba& texel : texels) {
+        ASSERT_EQ(texel, (Rgba{0, 0, 0, 0}));
+    }
+    // After the kept memory is released, loading still works.
+    loader_.ReleaseLoadMemory();
+    loader_.FreeTexture(record_);
+    record_ = TextureRecord{};
+    ASSERT_TRUE(Load(MakeSolidBmp(8, 8, Rgba{10, 20, 30})));
+    EXPECT_EQ(Texels().back(), (Rgba{10, 20, 30}));
+}
+
 TEST_F(PictureTexture, RefusedFilesLeaveTheRecordAlone) {
     record_.kind = 2;
     EXPECT_FALSE(loader_.LoadPictureTexture(dir_.File("missing.jpg"), record_));

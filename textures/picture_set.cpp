@@ -22,6 +22,8 @@ void LoadPictureSet() {
         lastLoaded =
             g_pictureSet.loader->LoadTextureFromFile(fileName, g_pictureSet.records[number - 1]);
     }
+    // The drawing memory kept from picture to picture is not needed once the set is up.
+    g_pictureSet.loader->ReleaseLoadMemory();
     // Only the ninth result is reported; the first eight never change the text.
     platform::OutputDebugStringA(lastLoaded ? "Loded texture successfully..."
                                             : "Loded texture failed...");

@@ -2,7 +2,9 @@
 // powers of two and uploads them with the loader's filter settings.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "textures/texture_record.h"
@@ -15,7 +17,8 @@ enum class TextureFilter : std::int32_t {
 };
 
 // Carries the loading settings and the load, upload and free operations; holds no
-// per-texture state, so one instance serves every texture.
+// per-texture state, so one instance serves every texture. Memory for drawing pictures is kept
+// from one load to the next until ReleaseLoadMemory.
 class TextureLoader {
   public:
     // Sets the defaults: colour key on (black), high quality, no mipmaps, nearest filtering.
@@ -54,6 +57,10 @@ class TextureLoader {
     // Deletes the record's texture; name 0 does nothing. The record is left as it is.
     void FreeTexture(const TextureRecord& record) const;
 
+    // Frees what picture loads keep for the next one (the drawing target, the decoders' buffers);
+    // call it after a batch of loads. Loading afterwards still works, and allocates afresh.
+    void ReleaseLoadMemory();
+
     bool alphaMatch = true;                      // picture path: the match colour gets alpha 0
     bool highQuality = true;                     // false: textures wider than 64 are halved
     bool mipmapping = false;                     // with Bilinear: build mipmaps
@@ -61,4 +68,9 @@ class TextureLoader {
     std::uint8_t matchRed = 0;                   // colour key, red
     std::uint8_t matchGreen = 0;                 // colour key, green
     std::uint8_t matchBlue = 0;                  // colour key, blue
+
+  private:
+    // A fresh 16 MiB target per picture costs 4096 page faults before a pixel is drawn.
+    std::unique_ptr<std::uint8_t[]> drawingTarget;  // kept drawing target, drawingTargetBytes long
+    std::size_t drawingTargetBytes = 0;             // bytes
 };

@@ -238,21 +238,22 @@ PictureResult Render(Picture& picture, std::uint8_t* pixels, int width, int heig
         return PictureResult::TooLarge;
     }
     const std::size_t rowBytes = static_cast<std::size_t>(output.width) * 3;
-    std::unique_ptr<std::uint8_t[]> image(
-        new (std::nothrow) std::uint8_t[rowBytes * static_cast<std::size_t>(output.height)]);
     std::unique_ptr<std::uint8_t[]> cmykRow;
     if (output.cmyk) {
         cmykRow.reset(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(output.width) * 4]);
     }
-    if (!image || (output.cmyk && !cmykRow)) {
+    std::uint8_t* image = AcquireDecodeBuffer(rowBytes * static_cast<std::size_t>(output.height));
+    if (image == nullptr || (output.cmyk && !cmykRow)) {
+        FinishDecodeBuffer();
         return PictureResult::OutOfMemory;
     }
-    result = Decode(decoder, output, image.get(), cmykRow.get());
-    if (result != PictureResult::Ok) {
-        return result;
+    result = Decode(decoder, output, image, cmykRow.get());
+    if (result == PictureResult::Ok) {
+        const RasterImage raster{image, output.width, output.height, rowBytes, 3};
+        result = StretchRaster(raster, pixels, width, height);
     }
-    const RasterImage raster{image.get(), output.width, output.height, rowBytes, 3};
-    return StretchRaster(raster, pixels, width, height);
+    FinishDecodeBuffer();
+    return result;
 }
 
 }  // namespace

@@ -56,4 +56,8 @@ const char* PictureFormatName(const Picture& picture);
 // packed. Every pixel of the target is written.
 PictureResult RenderPicture(Picture& picture, std::uint8_t* pixels, int width, int height);
 
+// Frees the memory the decoders keep on this thread from one picture to the next (the decoded
+// image, the stretch's tables); the next picture allocates afresh.
+void ReleasePictureScratch();
+
 }  // namespace platform

@@ -31,6 +31,16 @@ struct RasterImage {
 // when scratch memory cannot be had.
 PictureResult StretchRaster(const RasterImage& image, std::uint8_t* target, int width, int height);
 
+// Memory for a decoded image of bytes bytes, reused from one picture to the next on this thread
+// (a new 9 MB buffer per photo costs more in page faults than the stretch takes), or nullptr
+// when it cannot be had. Its contents are not initialised. Pair each call with
+// FinishDecodeBuffer once the image has been drawn.
+std::uint8_t* AcquireDecodeBuffer(std::size_t bytes);
+
+// Ends the use of the decode buffer: one larger than a few photos' worth is freed at once
+// instead of being kept for the next picture.
+void FinishDecodeBuffer();
+
 // The DCT scale denominator (1, 2, 4 or 8) at which a JPEG of pictureWidth × pictureHeight pixels
 // is decoded when it is to be drawn at targetWidth × targetHeight.
 int JpegScaleDenominator(int pictureWidth, int pictureHeight, int targetWidth, int targetHeight);
