@@ -1,14 +1,21 @@
 #!/usr/bin/env bash
-# Runs the libFuzzer targets for a stretch of processor time each, two at a time, niced, and
-# prints each one's executions and findings. Not part of CI.
+# Runs the libFuzzer targets for a stretch of processor time each, niced, and prints each one's
+# executions and findings. Not part of CI.
 #
 #   fuzz/run.sh MINUTES [TARGET...]     targets: tga picture jpeg gif pixbuf ico emf wmf (default all)
+#
+#   FUZZ_JOBS=2      targets run at a time
+#   FUZZ_TIMEOUT=20  seconds one input may take before it counts as a hang (the metafile targets
+#                    draw twice, each draw killed after 5 s). libFuzzer measures it in wall time,
+#                    so runs that will be paused need it longer than the pause.
 #
 # Builds the `fuzz` preset first. Each target's growing corpus lives in build/fuzz/corpus/<name>,
 # seeded (read-only) from the same files its replay test reads; inputs that crash, leak or time out
 # land in build/fuzz/findings/<name>/, to be fixed and then kept in fuzz/crashes/<name>/. The budget
 # is processor time (the target's own and its waited-for children's), so a run that shares the
 # machine, or is paused with SIGSTOP while something is measured, still gets its full stretch.
+# The metafile targets draw in a child process: an allocation over the limit there is reported
+# (an oom- file) and ends only the child, and the run goes on.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -17,6 +24,8 @@ shift
 targets=("$@")
 [[ ${#targets[@]} -gt 0 ]] || targets=(tga picture jpeg gif pixbuf ico emf wmf)
 corpus=$here/../shared/corpus
+jobs=${FUZZ_JOBS:-2}
+timeout=${FUZZ_TIMEOUT:-20}
 # The font and display libraries keep caches for the life of the process; only our code may leak.
 export LSAN_OPTIONS=suppressions=$here/tests/lsan.supp:print_suppressions=0
 
@@ -52,7 +61,7 @@ run_one() {
   seeds=$(seeds_of "$name")
   mkdir -p "$work/corpus/$name" "$work/findings/$name" "$work/logs"
   # A crash, leak or time-out ends the run early, with the input written to findings/.
-  nice -n 19 "$work/fuzz/fuzz_$name" -max_len=65536 -rss_limit_mb=2048 -timeout=10 \
+  nice -n 19 "$work/fuzz/fuzz_$name" -max_len=65536 -rss_limit_mb=2048 -timeout="$timeout" \
     -print_final_stats=1 \
     -artifact_prefix="$work/findings/$name/" \
     "$work/corpus/$name" "$seeds" "$here/fuzz/crashes/$name" >"$log" 2>&1 &
@@ -68,16 +77,16 @@ run_one() {
   done
   wait "$pid" || true
   local execs findings
-  execs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' ||
+  execs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | tail -1 | grep -o '[0-9]*$' ||
     grep -o '^#[0-9]*' "$log" | tail -1 | tr -d '#')
   findings=$(find "$work/findings/$name" -type f | wc -l)
   printf '%-8s %s of %s min of processor time, %s executions, %s findings (%s)\n' \
     "$name" "$((used / 60))" "$minutes" "$execs" "$findings" "$work/findings/$name"
 }
 
-# Two at a time, one per core.
-for ((i = 0; i < ${#targets[@]}; i += 2)); do
-  run_one "${targets[i]}" &
-  if ((i + 1 < ${#targets[@]})); then run_one "${targets[i + 1]}" & fi
+for ((i = 0; i < ${#targets[@]}; i += jobs)); do
+  for ((j = i; j < i + jobs && j < ${#targets[@]}; ++j)); do
+    run_one "${targets[j]}" &
+  done
   wait
 done
