@@ -123,6 +123,12 @@ std::vector<HostileCase> Bombs() {
          PictureResult::Ok},
         {"JpegProgressiveAtTheBudgetWithEmptyScans",
          [] { return MakeProgressiveJpeg(8192, 8192, 64, false); }, PictureResult::Ok},
+        // Coefficient buffers of 3 × 2 bytes per pixel: 384 MiB at the budget is refused before
+        // libjpeg allocates it; a 24-megapixel one (144 MiB) is drawn.
+        {"JpegProgressiveColourAtTheBudget", [] { return MakeProgressiveColourJpeg(8192, 8192); },
+         PictureResult::Ok, PictureResult::TooLarge},
+        {"JpegProgressiveColour24Megapixels", [] { return MakeProgressiveColourJpeg(6000, 4000); },
+         PictureResult::Ok, PictureResult::Ok},
     };
 }
 
@@ -133,6 +139,9 @@ TEST_P(HostileBombs, AreRefusedAtTheHeaderOrDrawnInFull) {
     AlarmGuard guard(10);
     const TwiceDrawn drawn = DrawTwice(c.make(), 64, 64);
     EXPECT_EQ(drawn.open, c.open);
+    if (c.render) {
+        EXPECT_EQ(drawn.render, *c.render);
+    }
     ExpectFailsOrDrawsEverything(drawn);
 }
 

@@ -195,6 +195,14 @@ inline void PutJpegFrame(Bytes& out, std::uint8_t marker, unsigned width, unsign
     out.insert(out.end(), {0x01, 0x01, 0x11, 0x00});
 }
 
+// A 4:4:4 colour frame (three components, no subsampling).
+inline void PutJpegColourFrame(Bytes& out, std::uint8_t marker, unsigned width, unsigned height) {
+    out.insert(out.end(), {0xFF, marker, 0x00, 0x11, 0x08});
+    PutBe16(out, height);
+    PutBe16(out, width);
+    out.insert(out.end(), {0x03, 0x01, 0x11, 0x00, 0x02, 0x11, 0x00, 0x03, 0x11, 0x00});
+}
+
 inline void PutJpegScan(Bytes& out, std::uint8_t first, std::uint8_t last, std::size_t bits) {
     out.insert(out.end(), {0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, first, last, 0x00});
     // Zero bits, padded with ones to the byte; no 0xFF byte can arise.
@@ -225,6 +233,17 @@ inline Bytes MakeProgressiveJpeg(unsigned width, unsigned height, std::size_t sc
     for (std::size_t scan = 0; scan < scans; ++scan) {
         PutJpegScan(out, scan == 0 ? 0 : 1, scan == 0 ? 0 : 63, data ? blocks : 0);
     }
+    out.insert(out.end(), {0xFF, 0xD9});
+    return out;
+}
+
+// A progressive 4:4:4 colour JPEG of width × height with one empty DC scan of the first
+// component: what it costs is the coefficient buffers its frame asks for.
+inline Bytes MakeProgressiveColourJpeg(unsigned width, unsigned height) {
+    Bytes out = {0xFF, 0xD8};
+    PutJpegTables(out);
+    PutJpegColourFrame(out, 0xC2, width, height);
+    PutJpegScan(out, 0, 0, 0);
     out.insert(out.end(), {0xFF, 0xD9});
     return out;
 }

@@ -30,6 +30,12 @@ constexpr int kMaxScans = 1000;
 // sixteen passes at the budget; a 4000 × 3000 photo may still have 89 scans.
 constexpr std::uint64_t kMaxScanPixels = kMaxPicturePixels * 16;
 
+// Progressive (and multi-scan) files are decoded from whole-picture coefficient buffers, two bytes
+// per coefficient at full size whatever the decode scale: at the pixel budget 128 MiB for grey,
+// 192 MiB for 4:2:0 colour, 384 MiB for 4:4:4. libjpeg refuses a file whose buffers would pass
+// this (it has no backing store to fall back on), before allocating them.
+constexpr long kMaxJpegWorkingBytes = 256L << 20;
+
 // The DCT scale reductions libjpeg-turbo decodes with SIMD, largest first.
 constexpr int kScaleDenominators[] = {8, 4, 2};
 
@@ -69,6 +75,7 @@ JpegErrorManager& ErrorManagerOf(j_common_ptr info) {
             break;
         case JERR_IMAGE_TOO_BIG:
         case JERR_WIDTH_OVERFLOW:
+        case JERR_NO_BACKING_STORE:
             error.failure = PictureResult::TooLarge;
             break;
         default:
@@ -121,6 +128,7 @@ PictureResult ReadHeader(JpegDecoder& decoder, const Picture& picture) {
         return decoder.error.failure;
     }
     jpeg_create_decompress(&decoder.info);
+    decoder.info.mem->max_memory_to_use = kMaxJpegWorkingBytes;
     decoder.info.progress = &decoder.progress;
     jpeg_mem_src(&decoder.info, picture.bytes.get(), static_cast<unsigned long>(picture.size));
     if (jpeg_read_header(&decoder.info, TRUE) != JPEG_HEADER_OK) {
