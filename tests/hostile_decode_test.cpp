@@ -67,6 +67,14 @@ std::vector<HostileCase> Bombs() {
              return bmp;
          },
          PictureResult::TooLarge},
+        // gdk-pixbuf reads up to the pixel data's offset into one growing buffer.
+        {"BmpPixelDataAt2GibPastTheFile",
+         [] {
+             Bytes bmp = textures_test::MakeSolidBmp(1, 1, {});
+             SetLe32(bmp, 10, 0xABAAAA2Au);
+             return bmp;
+         },
+         PictureResult::Corrupt},
         {"PngDeclares65535Squared", [] { return MakePng(65535, 65535, 0); },
          PictureResult::TooLarge},
         {"GifScreen65535Squared", [] { return MakeGif(65535, 65535, 1, 1, 1); },

@@ -29,17 +29,24 @@ bool IsBmp(const std::uint8_t* data, std::size_t size) {
 // The BMP file header, then the info header's own size field.
 constexpr std::size_t kBmpFileHeaderBytes = 14;
 constexpr std::size_t kBmpSizeFieldBytes = 4;
+// bfOffBits, the pixel data's offset from the start of the file.
+constexpr std::size_t kBmpPixelOffsetField = 10;
 // Info headers of 40 bytes and more carry biClrUsed at this offset; the 12-byte OS/2 header has
 // none and stores its palette entries in 3 bytes instead of 4.
 constexpr std::size_t kBmpColoursUsedOffset = 32;
 constexpr std::size_t kBmpOs2HeaderBytes = 12;
 
-// The BMP loader grows its read buffer to the info header's size and then to the palette the
-// header declares, both straight from the file: a biClrUsed of 0xFFFF0002 is a 4 GiB request
-// for a 200-byte file. Both must lie within the file before the loader sees it; a file that
-// ends inside its own header or palette is damaged beyond showing anyway.
+// The BMP loader grows its read buffer to the info header's size, then to the palette the
+// header declares, then up to the pixel data's offset (bfOffBits), all straight from the file: a
+// biClrUsed of 0xFFFF0002 is a 4 GiB request for a 200-byte file, and so is a bfOffBits of
+// 0xABAAAA2A for a 32-byte one. All three must lie within the file before the loader sees it; a
+// file that ends inside its own header or palette, or before its pixels begin, is damaged beyond
+// showing anyway.
 bool BmpHeaderFits(const std::uint8_t* data, std::size_t size) {
     if (size < kBmpFileHeaderBytes + kBmpSizeFieldBytes) {
+        return false;
+    }
+    if (ReadLe32(data + kBmpPixelOffsetField) > size) {
         return false;
     }
     const std::uint64_t headerBytes = ReadLe32(data + kBmpFileHeaderBytes);
