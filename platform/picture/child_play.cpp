@@ -50,9 +50,12 @@ bool WaitForChild(pid_t child, std::chrono::milliseconds limit) {
 
 }  // namespace
 
-PictureResult PlayInChild(std::uint8_t* pixels, std::size_t pixelBytes,
-                          PictureResult (*play)(void* context, std::uint8_t* target), void* context,
+PictureResult PlayInChild(Picture& picture, std::uint8_t* pixels, int width, int height,
+                          PictureResult (*play)(Picture& picture, std::uint8_t* target, int width,
+                                                int height),
                           std::chrono::milliseconds limit) {
+    const std::size_t pixelBytes =
+        static_cast<std::size_t>(width) * 4 * static_cast<std::size_t>(height);
     SharedMapping shared;
     shared.bytes = kReportBytes + pixelBytes;
     shared.address =
@@ -70,7 +73,7 @@ PictureResult PlayInChild(std::uint8_t* pixels, std::size_t pixelBytes,
     if (child == 0) {
         // _exit, not exit: the child must not run the parent's exit handlers or flush its
         // buffered output a second time.
-        report->result = static_cast<int>(play(context, sharedPixels));
+        report->result = static_cast<int>(play(picture, sharedPixels, width, height));
         _exit(0);
     }
     std::memset(pixels, 0, pixelBytes);

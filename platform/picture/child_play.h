@@ -14,12 +14,13 @@ namespace platform {
 // Longest a drawing may take before its child process is killed.
 constexpr std::chrono::milliseconds kMaxChildPlayTime{5000};
 
-// Draws into pixels (pixelBytes long) by calling play(context, target) in a forked child that
-// draws into shared memory; the pixels are copied back only when play returned Ok in a child that
-// exited by itself within limit, and are left zeroed otherwise. A child that crashes, hangs or
-// runs out of memory costs only the picture.
-PictureResult PlayInChild(std::uint8_t* pixels, std::size_t pixelBytes,
-                          PictureResult (*play)(void* context, std::uint8_t* target), void* context,
+// Draws the picture at width × height into pixels (4 bytes per pixel) by calling play in a forked
+// child that draws into shared memory; the pixels are copied back only when play returned Ok in a
+// child that exited by itself within limit, and are left zeroed otherwise. A child that crashes,
+// hangs or runs out of memory costs only the picture.
+PictureResult PlayInChild(Picture& picture, std::uint8_t* pixels, int width, int height,
+                          PictureResult (*play)(Picture& picture, std::uint8_t* target, int width,
+                                                int height),
                           std::chrono::milliseconds limit = kMaxChildPlayTime);
 
 }  // namespace platform

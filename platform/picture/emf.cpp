@@ -351,26 +351,11 @@ PictureResult DrawInThisProcess(Picture& picture, std::uint8_t* pixels, int widt
     return result;
 }
 
-// The arguments of one drawing, for the child process it runs in.
-struct DrawRequest {
-    Picture* picture;  // the opened file
-    int width;         // target pixels
-    int height;        // target pixels
-};
-
-PictureResult DrawRequested(void* context, std::uint8_t* target) {
-    const auto& request = *static_cast<const DrawRequest*>(context);
-    return DrawInThisProcess(*request.picture, target, request.width, request.height);
-}
-
 // librsvg and cairo take unbounded time on some converted drawings (a text run at a font size
 // of millions, paths whose extents take seconds to fill) and cannot be interrupted, so the
 // drawing runs in a child process, as the WMF play does.
 PictureResult Render(Picture& picture, std::uint8_t* pixels, int width, int height) {
-    DrawRequest request{&picture, width, height};
-    return PlayInChild(pixels,
-                       static_cast<std::size_t>(width) * 4 * static_cast<std::size_t>(height),
-                       DrawRequested, &request);
+    return PlayInChild(picture, pixels, width, height, DrawInThisProcess);
 }
 
 }  // namespace

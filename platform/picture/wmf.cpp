@@ -421,25 +421,10 @@ PictureResult PlayInThisProcess(Picture& picture, std::uint8_t* pixels, int widt
     return PictureResult::Ok;
 }
 
-// The arguments of one play, for the child process it runs in.
-struct PlayRequest {
-    Picture* picture;  // the opened file
-    int width;         // target pixels
-    int height;        // target pixels
-};
-
-PictureResult PlayRequested(void* context, std::uint8_t* target) {
-    const auto& request = *static_cast<const PlayRequest*>(context);
-    return PlayInThisProcess(*request.picture, target, request.width, request.height);
-}
-
 // libwmf can spend minutes inside a single record (some text records never return), allocate
 // gigabytes for one arc, or die on a division by zero, so the play runs in a child process.
 PictureResult Render(Picture& picture, std::uint8_t* pixels, int width, int height) {
-    PlayRequest request{&picture, width, height};
-    return PlayInChild(pixels,
-                       static_cast<std::size_t>(width) * 4 * static_cast<std::size_t>(height),
-                       PlayRequested, &request);
+    return PlayInChild(picture, pixels, width, height, PlayInThisProcess);
 }
 
 }  // namespace
